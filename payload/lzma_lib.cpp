@@ -1,0 +1,60 @@
+// LzmaLib-style wrapper: the one place that includes the LZMA SDK's headers.
+#include "payload/lzma_lib.h"
+
+#include <cstdlib>
+
+extern "C" {
+#include "LzmaDec.h"
+#include "LzmaEnc.h"
+}
+
+namespace kesmar {
+namespace {
+
+void* SdkAlloc(void*, size_t size) { return size == 0 ? nullptr : std::malloc(size); }
+void SdkFree(void*, void* address) { std::free(address); }
+
+ISzAlloc g_sdkAlloc = {SdkAlloc, SdkFree};
+
+static_assert(kLzmaErrorData == SZ_ERROR_DATA && kLzmaErrorMem == SZ_ERROR_MEM &&
+                  kLzmaErrorUnsupported == SZ_ERROR_UNSUPPORTED &&
+                  kLzmaErrorParam == SZ_ERROR_PARAM && kLzmaErrorInputEof == SZ_ERROR_INPUT_EOF &&
+                  kLzmaErrorOutputEof == SZ_ERROR_OUTPUT_EOF,
+              "our result codes mirror the SDK's");
+
+}  // namespace
+
+int LzmaCompress(unsigned char* dest, size_t* destLen, const unsigned char* src, size_t srcLen,
+                 unsigned char* outProps, size_t* outPropsSize, int level, unsigned dictSize, int lc,
+                 int lp, int pb, int fb, int numThreads) {
+  CLzmaEncProps props;
+  LzmaEncProps_Init(&props);
+  props.level = level;
+  props.dictSize = dictSize;
+  props.lc = lc;
+  props.lp = lp;
+  props.pb = pb;
+  props.fb = fb;
+  props.numThreads = numThreads;
+  SizeT sdkDestLen = *destLen;
+  SizeT sdkPropsSize = *outPropsSize;
+  const SRes result = LzmaEncode(dest, &sdkDestLen, src, srcLen, &props, outProps, &sdkPropsSize,
+                                 /*writeEndMark=*/0, nullptr, &g_sdkAlloc, &g_sdkAlloc);
+  *destLen = sdkDestLen;
+  *outPropsSize = sdkPropsSize;
+  return result;
+}
+
+int LzmaUncompress(unsigned char* dest, size_t* destLen, const unsigned char* src, size_t* srcLen,
+                   const unsigned char* props, size_t propsSize) {
+  ELzmaStatus status;
+  SizeT sdkDestLen = *destLen;
+  SizeT sdkSrcLen = *srcLen;
+  const SRes result = LzmaDecode(dest, &sdkDestLen, src, &sdkSrcLen, props, unsigned(propsSize),
+                                 LZMA_FINISH_ANY, &status, &g_sdkAlloc);
+  *destLen = sdkDestLen;
+  *srcLen = sdkSrcLen;
+  return result;
+}
+
+}  // namespace kesmar

@@ -1,0 +1,16 @@
+// The rule a record name must meet: a name Windows can create as a plain file inside one folder.
+#pragma once
+
+#include <string>
+
+namespace kesmar {
+
+// True when `name` may be a record name: 1 to 254 bytes; no byte below 32 and
+// none of \ / : * ? " < > |; not "." or ".."; not ending in a blank or a dot;
+// not a reserved device name (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9) in any
+// letter case, alone or followed by a dot and more. Both the builder and the
+// extraction apply it, so that a payload made anywhere extracts on Windows and
+// can never write outside its folder.
+bool IsValidRecordName(const std::string& name);
+
+}  // namespace kesmar

@@ -1,0 +1,80 @@
+// FileSystem over the real Win32 ANSI calls.
+#include <cstdio>
+
+#include "platform/file_system.h"
+#include "platform/stdio_file.h"
+#include "platform/win32/unique_handle.h"
+
+namespace kesmar {
+namespace {
+
+class Win32FindHandle final : public FindHandle {
+ public:
+  explicit Win32FindHandle(HANDLE handle) : handle(handle) {}
+  UniqueFindHandle handle;
+};
+
+void CopyFindData(const WIN32_FIND_DATAA& raw, FindData* out) {
+  out->dwFileAttributes = raw.dwFileAttributes;
+  out->nFileSizeHigh = raw.nFileSizeHigh;
+  out->nFileSizeLow = raw.nFileSizeLow;
+  out->cFileName = raw.cFileName;
+}
+
+class Win32FileSystem final : public FileSystem {
+ public:
+  std::unique_ptr<FindHandle> FindFirstFileA(const std::string& pattern, FindData* data) override {
+    WIN32_FIND_DATAA raw;
+    const HANDLE handle = ::FindFirstFileA(pattern.c_str(), &raw);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    CopyFindData(raw, data);
+    return std::make_unique<Win32FindHandle>(handle);
+  }
+
+  bool FindNextFileA(FindHandle& search, FindData* data) override {
+    WIN32_FIND_DATAA raw;
+    if (!::FindNextFileA(static_cast<Win32FindHandle&>(search).handle.get(), &raw)) return false;
+    CopyFindData(raw, data);
+    return true;
+  }
+
+  std::unique_ptr<InputFile> OpenFileForReading(const std::string& path) override {
+    return MakeStdioInputFile(std::fopen(path.c_str(), "rb"));
+  }
+
+  std::unique_ptr<OutputFile> OpenFileForWriting(const std::string& path) override {
+    return MakeStdioOutputFile(std::fopen(path.c_str(), "wb"));
+  }
+
+  uint32_t GetFileAttributesA(const std::string& path) override {
+    return ::GetFileAttributesA(path.c_str());
+  }
+
+  bool CreateDirectoryA(const std::string& path) override {
+    return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+  }
+
+  bool DeleteFileA(const std::string& path) override { return ::DeleteFileA(path.c_str()) != 0; }
+
+  bool RemoveDirectoryA(const std::string& path) override {
+    return ::RemoveDirectoryA(path.c_str()) != 0;
+  }
+
+  bool CopyFileA(const std::string& from, const std::string& to, bool failIfExists) override {
+    return ::CopyFileA(from.c_str(), to.c_str(), failIfExists ? TRUE : FALSE) != 0;
+  }
+
+  bool MoveFileExA(const std::string& from, const std::string& to) override {
+    return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  }
+
+  uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) override {
+    return ::GetTempPathA(bufferLength, buffer);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<FileSystem> CreateNativeFileSystem() { return std::make_unique<Win32FileSystem>(); }
+
+}  // namespace kesmar

@@ -1,0 +1,244 @@
+// FakeFileSystem: in-memory folders and files, a call log, injected failures.
+#include "tests/fakes/fake_file_system.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kesmar::testing {
+namespace {
+
+class FakeFindHandle final : public FindHandle {
+ public:
+  std::vector<FindData> entries;
+  size_t next = 0;
+};
+
+class FakeInputFile final : public InputFile {
+ public:
+  explicit FakeInputFile(std::string content) : content_(std::move(content)) {}
+  uint32_t Read(void* buffer, uint32_t size) override {
+    const size_t count = std::min<size_t>(size, content_.size() - position_);
+    std::memcpy(buffer, content_.data() + position_, count);
+    position_ += count;
+    return uint32_t(count);
+  }
+
+ private:
+  std::string content_;
+  size_t position_ = 0;
+};
+
+class FakeOutputFile final : public OutputFile {
+ public:
+  FakeOutputFile(FakeFileSystem* owner, std::string path) : owner_(owner), path_(std::move(path)) {}
+  bool Write(const void* data, uint32_t size) override {
+    owner_->log().Add("Write(" + path_ + "," + std::to_string(size) + ")");
+    if (owner_->ShouldFail("Write", path_)) return false;
+    written_.append(static_cast<const char*>(data), size);
+    owner_->Store(path_, written_);
+    return true;
+  }
+  bool Close() override {
+    owner_->log().Add("Close(" + path_ + ")");
+    return !owner_->ShouldFail("Close", path_);
+  }
+
+ private:
+  FakeFileSystem* owner_;
+  std::string path_;
+  std::string written_;
+};
+
+}  // namespace
+
+FakeFileSystem::FakeFileSystem(CallLog* log) : log_(log ? log : &ownLog_) {}
+
+std::string FakeFileSystem::Parent(const std::string& path) {
+  const size_t slash = path.rfind('\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+void FakeFileSystem::Put(const std::string& path, Node node) {
+  node.order = nextOrder_++;
+  nodes_[path] = std::move(node);
+}
+
+void FakeFileSystem::AddFolder(const std::string& path) {
+  Node node;
+  node.folder = true;
+  Put(path, node);
+}
+
+void FakeFileSystem::AddFile(const std::string& path, const std::string& content) {
+  Node node;
+  node.content = content;
+  Put(path, node);
+}
+
+void FakeFileSystem::SetListedSize(const std::string& path, uint64_t size) {
+  nodes_.at(path).listedSize = size;
+}
+
+bool FakeFileSystem::IsFolder(const std::string& path) const {
+  auto it = nodes_.find(path);
+  return it != nodes_.end() && it->second.folder;
+}
+
+std::string FakeFileSystem::Content(const std::string& path) const {
+  auto it = nodes_.find(path);
+  return it == nodes_.end() ? std::string() : it->second.content;
+}
+
+std::vector<std::string> FakeFileSystem::Children(const std::string& folder) const {
+  std::vector<std::pair<uint64_t, std::string>> found;
+  for (const auto& [path, node] : nodes_) {
+    if (Parent(path) == folder) found.emplace_back(node.order, path);
+  }
+  std::sort(found.begin(), found.end());
+  std::vector<std::string> paths;
+  for (auto& entry : found) paths.push_back(entry.second);
+  return paths;
+}
+
+void FakeFileSystem::Fail(const std::string& operation, const std::string& path, int nth) {
+  failures_.push_back({operation, path, nth});
+}
+
+bool FakeFileSystem::ShouldFail(const std::string& operation, const std::string& path) {
+  bool fail = false;
+  for (Failure& failure : failures_) {
+    if (failure.operation != operation) continue;
+    if (!failure.path.empty() && failure.path != path) continue;
+    ++failure.seen;
+    if (failure.nth == 0 || failure.nth == failure.seen) fail = true;
+  }
+  return fail;
+}
+
+void FakeFileSystem::Store(const std::string& path, const std::string& content) {
+  auto it = nodes_.find(path);
+  if (it != nodes_.end()) it->second.content = content;
+}
+
+std::unique_ptr<FindHandle> FakeFileSystem::FindFirstFileA(const std::string& pattern, FindData* data) {
+  log_->Add("FindFirstFileA(" + pattern + ")");
+  if (ShouldFail("FindFirstFileA", pattern)) return nullptr;
+  const std::string folder = Parent(pattern);
+  if (pattern.substr(folder.size()) != "\\*" || !IsFolder(folder)) return nullptr;
+
+  auto search = std::make_unique<FakeFindHandle>();
+  for (const char* dots : {".", ".."}) {
+    FindData entry;
+    entry.cFileName = dots;
+    entry.dwFileAttributes = kFileAttributeDirectory;
+    search->entries.push_back(entry);
+  }
+  // Creation order, not sorted: tests see that callers keep the listing's order.
+  for (const std::string& path : Children(folder)) {
+    const Node& node = nodes_.at(path);
+    FindData entry;
+    entry.cFileName = path.substr(folder.size() + 1);
+    entry.dwFileAttributes = node.folder ? kFileAttributeDirectory : 0x80;
+    const uint64_t size = node.listedSize != UINT64_MAX ? node.listedSize : node.content.size();
+    entry.nFileSizeHigh = uint32_t(size >> 32);
+    entry.nFileSizeLow = uint32_t(size);
+    search->entries.push_back(entry);
+  }
+  *data = search->entries[search->next++];
+  return search;
+}
+
+bool FakeFileSystem::FindNextFileA(FindHandle& handle, FindData* data) {
+  log_->Add("FindNextFileA");
+  auto& search = static_cast<FakeFindHandle&>(handle);
+  if (search.next >= search.entries.size()) return false;
+  *data = search.entries[search.next++];
+  return true;
+}
+
+std::unique_ptr<InputFile> FakeFileSystem::OpenFileForReading(const std::string& path) {
+  log_->Add("OpenFileForReading(" + path + ")");
+  if (ShouldFail("OpenFileForReading", path)) return nullptr;
+  auto it = nodes_.find(path);
+  if (it == nodes_.end() || it->second.folder) return nullptr;
+  return std::make_unique<FakeInputFile>(it->second.content);
+}
+
+std::unique_ptr<OutputFile> FakeFileSystem::OpenFileForWriting(const std::string& path) {
+  log_->Add("OpenFileForWriting(" + path + ")");
+  if (ShouldFail("OpenFileForWriting", path)) return nullptr;
+  if (!IsFolder(Parent(path)) && !Parent(path).empty()) return nullptr;
+  if (IsFolder(path)) return nullptr;
+  if (Exists(path)) {
+    nodes_[path].content.clear();
+  } else {
+    AddFile(path, "");
+  }
+  return std::make_unique<FakeOutputFile>(this, path);
+}
+
+uint32_t FakeFileSystem::GetFileAttributesA(const std::string& path) {
+  log_->Add("GetFileAttributesA(" + path + ")");
+  if (ShouldFail("GetFileAttributesA", path)) return kInvalidFileAttributes;
+  auto it = nodes_.find(path);
+  if (it == nodes_.end()) return kInvalidFileAttributes;
+  return it->second.folder ? kFileAttributeDirectory : 0x80;
+}
+
+bool FakeFileSystem::CreateDirectoryA(const std::string& path) {
+  log_->Add("CreateDirectoryA(" + path + ")");
+  if (ShouldFail("CreateDirectoryA", path)) return false;
+  if (Exists(path)) return false;
+  if (!Parent(path).empty() && !IsFolder(Parent(path))) return false;
+  AddFolder(path);
+  return true;
+}
+
+bool FakeFileSystem::DeleteFileA(const std::string& path) {
+  log_->Add("DeleteFileA(" + path + ")");
+  if (ShouldFail("DeleteFileA", path)) return false;
+  auto it = nodes_.find(path);
+  if (it == nodes_.end() || it->second.folder) return false;
+  nodes_.erase(it);
+  return true;
+}
+
+bool FakeFileSystem::RemoveDirectoryA(const std::string& path) {
+  log_->Add("RemoveDirectoryA(" + path + ")");
+  if (ShouldFail("RemoveDirectoryA", path)) return false;
+  if (!IsFolder(path) || !Children(path).empty()) return false;
+  nodes_.erase(path);
+  return true;
+}
+
+bool FakeFileSystem::CopyFileA(const std::string& from, const std::string& to, bool failIfExists) {
+  log_->Add("CopyFileA(" + from + "," + to + "," + (failIfExists ? "1" : "0") + ")");
+  if (ShouldFail("CopyFileA", from)) return false;
+  auto it = nodes_.find(from);
+  if (it == nodes_.end() || it->second.folder) return false;
+  if (Exists(to) && (failIfExists || IsFolder(to))) return false;
+  if (!Parent(to).empty() && !IsFolder(Parent(to))) return false;
+  AddFile(to, it->second.content);
+  return true;
+}
+
+bool FakeFileSystem::MoveFileExA(const std::string& from, const std::string& to) {
+  log_->Add("MoveFileExA(" + from + "," + to + ")");
+  if (ShouldFail("MoveFileExA", from)) return false;
+  auto it = nodes_.find(from);
+  if (it == nodes_.end() || IsFolder(to)) return false;
+  Node node = it->second;
+  nodes_.erase(it);
+  Put(to, node);
+  return true;
+}
+
+uint32_t FakeFileSystem::GetTempPathA(uint32_t bufferLength, char* buffer) {
+  log_->Add("GetTempPathA");
+  if (ShouldFail("GetTempPathA", "")) return 0;
+  if (tempPath_.size() + 1 > bufferLength) return uint32_t(tempPath_.size() + 1);
+  std::memcpy(buffer, tempPath_.c_str(), tempPath_.size() + 1);
+  return uint32_t(tempPath_.size());
+}
+
+}  // namespace kesmar::testing

@@ -1,0 +1,79 @@
+// An in-memory FileSystem that logs every call and fails chosen calls on demand.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "tests/fakes/call_log.h"
+
+namespace kesmar::testing {
+
+class FakeFileSystem final : public FileSystem {
+ public:
+  explicit FakeFileSystem(CallLog* log = nullptr);
+
+  // Setting up the disk. Paths are compared byte for byte.
+  void AddFolder(const std::string& path);
+  void AddFile(const std::string& path, const std::string& content);
+  // Lists the file with this size instead of its real one.
+  void SetListedSize(const std::string& path, uint64_t size);
+  void SetTempPath(const std::string& path) { tempPath_ = path; }
+
+  bool Exists(const std::string& path) const { return nodes_.count(path) != 0; }
+  bool IsFolder(const std::string& path) const;
+  std::string Content(const std::string& path) const;
+  // Every path below `folder`, in creation order.
+  std::vector<std::string> Children(const std::string& folder) const;
+
+  // Makes matching calls fail. `operation` is a method name, or "Write" /
+  // "Close" for an OutputFile; an empty `path` matches any path; `nth` counts
+  // matching calls from 1, and 0 fails every matching call.
+  void Fail(const std::string& operation, const std::string& path = "", int nth = 0);
+  void ClearFailures() { failures_.clear(); }
+
+  CallLog& log() { return *log_; }
+
+  std::unique_ptr<FindHandle> FindFirstFileA(const std::string& pattern, FindData* data) override;
+  bool FindNextFileA(FindHandle& search, FindData* data) override;
+  std::unique_ptr<InputFile> OpenFileForReading(const std::string& path) override;
+  std::unique_ptr<OutputFile> OpenFileForWriting(const std::string& path) override;
+  uint32_t GetFileAttributesA(const std::string& path) override;
+  bool CreateDirectoryA(const std::string& path) override;
+  bool DeleteFileA(const std::string& path) override;
+  bool RemoveDirectoryA(const std::string& path) override;
+  bool CopyFileA(const std::string& from, const std::string& to, bool failIfExists) override;
+  bool MoveFileExA(const std::string& from, const std::string& to) override;
+  uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) override;
+
+  // Used by the fake's output files.
+  bool ShouldFail(const std::string& operation, const std::string& path);
+  void Store(const std::string& path, const std::string& content);
+
+ private:
+  struct Node {
+    bool folder = false;
+    std::string content;
+    uint64_t listedSize = UINT64_MAX;  // UINT64_MAX: the content's size
+    uint64_t order = 0;
+  };
+  struct Failure {
+    std::string operation;
+    std::string path;
+    int nth;
+    int seen = 0;
+  };
+  static std::string Parent(const std::string& path);
+  void Put(const std::string& path, Node node);
+
+  CallLog ownLog_;
+  CallLog* log_;
+  std::map<std::string, Node> nodes_;
+  std::vector<Failure> failures_;
+  std::string tempPath_ = "C:\\Temp\\";
+  uint64_t nextOrder_ = 0;
+};
+
+}  // namespace kesmar::testing
