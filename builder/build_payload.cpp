@@ -1,6 +1,7 @@
-// BuildPayload: list "finst", lay the records out in one block, compress, write.
+// BuildPayload: list the input folder, lay the records out in one block, compress, write.
 #include "builder/build_payload.h"
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,26 +19,61 @@ struct ListedFile {
   uint32_t size;
 };
 
-// Lists "finst". False when it cannot be listed, or when an entry cannot be
-// packed: a file of 4 GiB or more, or a name that would not extract on Windows.
-bool ListInputFolder(FileSystem& files, std::vector<ListedFile>* listed, uint64_t* totalData) {
+// One build's inputs and the way its refusals are told. Without an observer
+// nothing is said and nothing is reported.
+struct Build {
+  FileSystem& files;
+  const std::string& inputFolder;
+  const std::string& outputPath;
+  BuildObserver* observer;
+
+  std::string InputPath(const std::string& name) const { return inputFolder + "\\" + name; }
+
+  // Reports the refusal and fails. The system's error text is added when the
+  // failing call left one in errno; callers clear errno before such calls.
+  bool Refuse(const std::string& path, const std::string& reason, int error = 0) const {
+    if (observer != nullptr) {
+      observer->Refused(path, error != 0 ? reason + " (" + std::strerror(error) + ")" : reason);
+    }
+    return false;
+  }
+};
+
+// Feeds the encoder's progress to the observer as a share of the stream.
+class CompressionReport final : public CompressProgress {
+ public:
+  CompressionReport(BuildObserver* observer, uint64_t total) : observer_(observer), total_(total) {}
+  void Progress(uint64_t inDone, uint64_t) override { observer_->Compressing(inDone, total_); }
+
+ private:
+  BuildObserver* observer_;
+  uint64_t total_;
+};
+
+// Lists the input folder. False when it cannot be listed, or when an entry
+// cannot be packed: a file of 4 GiB or more, or a name that would not
+// extract on Windows.
+bool ListInputFolder(const Build& build, std::vector<ListedFile>* listed, uint64_t* totalData) {
   FindData entry;
-  auto search = files.FindFirstFileA(std::string(kBuilderInputFolder) + "\\*", &entry);
-  if (!search) return false;
+  errno = 0;
+  auto search = build.files.FindFirstFileA(build.inputFolder + "\\*", &entry);
+  if (!search) return build.Refuse(build.inputFolder, "cannot list folder", errno);
   do {
     if (entry.dwFileAttributes & kFileAttributeDirectory) continue;  // ".", ".." and subfolders
-    if (entry.nFileSizeHigh != 0) return false;
+    if (entry.nFileSizeHigh != 0) return build.Refuse(build.InputPath(entry.cFileName), "4 GiB or larger");
     std::string storedName = entry.cFileName.substr(0, PayloadRecord::kMaxNameLength);
-    if (!IsValidRecordName(storedName)) return false;
+    if (const char* problem = RecordNameProblem(storedName)) {
+      return build.Refuse(build.InputPath(entry.cFileName), problem);
+    }
     listed->push_back({entry.cFileName, std::move(storedName), entry.nFileSizeLow});
     *totalData += entry.nFileSizeLow;
-  } while (files.FindNextFileA(*search, &entry));
+  } while (build.files.FindNextFileA(*search, &entry));
   return true;
 }
 
 // Fills the record stream in place, record after record. False when a file
 // does not open or yields fewer bytes than it was listed with.
-bool FillRecordStream(FileSystem& files, const std::vector<ListedFile>& listed, ByteBlock* stream) {
+bool FillRecordStream(const Build& build, const std::vector<ListedFile>& listed, ByteBlock* stream) {
   uint8_t* cursor = stream->data();
   for (const ListedFile& file : listed) {
     WriteLe32(cursor, file.size);
@@ -45,52 +81,85 @@ bool FillRecordStream(FileSystem& files, const std::vector<ListedFile>& listed, 
     std::memcpy(cursor + PayloadRecord::kNameOffset, file.storedName.data(), file.storedName.size());
     cursor += PayloadRecord::kHeaderSize;
 
-    auto input = files.OpenFileForReading(std::string(kBuilderInputFolder) + "\\" + file.name);
-    if (!input) return false;
+    const std::string path = build.InputPath(file.name);
+    errno = 0;
+    auto input = build.files.OpenFileForReading(path);
+    if (!input) return build.Refuse(path, "cannot open", errno);
     // A file that shrank since it was listed would leave part of its record
     // unwritten; that is a failed build, not a payload with garbage in it.
-    if (input->Read(cursor, file.size) != file.size) return false;
+    errno = 0;
+    if (input->Read(cursor, file.size) != file.size) {
+      const int error = errno;
+      return build.Refuse(path, error != 0 ? "cannot read" : "shorter than listed (changed while packing?)",
+                          error);
+    }
     cursor += file.size;
   }
   return cursor == stream->data() + stream->size;
 }
 
-// Writes the container beside the old "datakes.lzma" and only then puts it in
-// its place, so a failed write never leaves a truncated payload behind.
-bool WriteContainer(FileSystem& files, const ByteBlock& container) {
-  const std::string temporary = std::string(kBuilderOutputFile) + ".tmp";
-  auto output = files.OpenFileForWriting(temporary);
-  if (!output) return false;
+// Writes the container beside the old output and only then puts it in its
+// place, so a failed write never leaves a truncated payload behind.
+bool WriteContainer(const Build& build, const ByteBlock& container) {
+  const std::string temporary = build.outputPath + ".tmp";
+  errno = 0;
+  auto output = build.files.OpenFileForWriting(temporary);
+  if (!output) return build.Refuse(build.outputPath, "cannot create", errno);
+  errno = 0;
   const bool written = output->Write(container.data(), container.size);
+  int error = errno;
+  errno = 0;
   const bool closed = output->Close();
+  if (written) error = errno;
   output.reset();
-  if (!written || !closed || !files.MoveFileExA(temporary, kBuilderOutputFile)) {
-    files.DeleteFileA(temporary);
-    return false;
+  bool moved = false;
+  if (written && closed) {
+    errno = 0;
+    moved = build.files.MoveFileExA(temporary, build.outputPath);
+    error = errno;
+  }
+  if (!moved) {
+    build.files.DeleteFileA(temporary);
+    return build.Refuse(build.outputPath, written && closed ? "cannot replace" : "cannot write", error);
   }
   return true;
 }
 
 }  // namespace
 
-bool BuildPayload(FileSystem& files) {
+bool BuildPayload(FileSystem& files, const std::string& inputFolder, const std::string& outputPath,
+                  BuildObserver* observer) {
+  const Build build{files, inputFolder, outputPath, observer};
   std::vector<ListedFile> listed;
   uint64_t totalData = 0;
-  if (!ListInputFolder(files, &listed, &totalData)) return false;
-  if (totalData == 0) return false;
+  if (!ListInputFolder(build, &listed, &totalData)) return false;
+  if (listed.empty()) return build.Refuse(inputFolder, "no files to pack");
+  if (totalData == 0) return build.Refuse(inputFolder, "no files to pack (every file is empty)");
 
   const uint64_t planned = uint64_t(listed.size()) * PayloadRecord::kHeaderSize + totalData;
-  if (planned > UINT32_MAX) return false;
+  if (planned > UINT32_MAX) return build.Refuse(inputFolder, "files add up to 4 GiB or more");
 
   ByteBlock stream;
-  if (!stream.Allocate(uint32_t(planned))) return false;
-  if (!FillRecordStream(files, listed, &stream)) return false;
+  if (!stream.Allocate(uint32_t(planned))) {
+    return build.Refuse(inputFolder, "not enough memory for " + std::to_string(planned) + " bytes");
+  }
+  if (!FillRecordStream(build, listed, &stream)) return false;
 
   ByteBlock container;
-  if (!CompressRecordStream(stream.data(), stream.size, &container)) return false;
+  CompressionReport report(observer, stream.size);
+  if (!CompressRecordStream(stream.data(), stream.size, &container,
+                            observer != nullptr ? &report : nullptr)) {
+    return build.Refuse(outputPath, "cannot compress (out of memory)");
+  }
+  // The encoder's last word may come before its final block; say it is done.
+  if (observer != nullptr) observer->Compressing(stream.size, stream.size);
   stream.Release();  // only the container is held while writing
 
-  return WriteContainer(files, container);
+  return WriteContainer(build, container);
+}
+
+bool BuildPayload(FileSystem& files) {
+  return BuildPayload(files, kBuilderInputFolder, kBuilderOutputFile, nullptr);
 }
 
 }  // namespace kesmar

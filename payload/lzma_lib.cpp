@@ -1,6 +1,7 @@
 // LzmaLib-style wrapper: the one place that includes the LZMA SDK's headers.
 #include "payload/lzma_lib.h"
 
+#include <cstddef>
 #include <cstdlib>
 
 extern "C" {
@@ -16,6 +17,19 @@ void SdkFree(void*, void* address) { std::free(address); }
 
 ISzAlloc g_sdkAlloc = {SdkAlloc, SdkFree};
 
+// The SDK's progress interface is a struct of one function pointer that the
+// encoder calls with a pointer to the struct itself; the caller's hook rides
+// behind it.
+struct ProgressBridge {
+  ICompressProgress sdk;
+  CompressProgress* hook;
+};
+
+SRes ForwardProgress(void* self, UInt64 inSize, UInt64 outSize) {
+  static_cast<ProgressBridge*>(self)->hook->Progress(inSize, outSize);
+  return SZ_OK;
+}
+
 static_assert(kLzmaErrorData == SZ_ERROR_DATA && kLzmaErrorMem == SZ_ERROR_MEM &&
                   kLzmaErrorUnsupported == SZ_ERROR_UNSUPPORTED &&
                   kLzmaErrorParam == SZ_ERROR_PARAM && kLzmaErrorInputEof == SZ_ERROR_INPUT_EOF &&
@@ -26,7 +40,7 @@ static_assert(kLzmaErrorData == SZ_ERROR_DATA && kLzmaErrorMem == SZ_ERROR_MEM &
 
 int LzmaCompress(unsigned char* dest, size_t* destLen, const unsigned char* src, size_t srcLen,
                  unsigned char* outProps, size_t* outPropsSize, int level, unsigned dictSize, int lc,
-                 int lp, int pb, int fb, int numThreads) {
+                 int lp, int pb, int fb, int numThreads, CompressProgress* progress) {
   CLzmaEncProps props;
   LzmaEncProps_Init(&props);
   props.level = level;
@@ -38,8 +52,12 @@ int LzmaCompress(unsigned char* dest, size_t* destLen, const unsigned char* src,
   props.numThreads = numThreads;
   SizeT sdkDestLen = *destLen;
   SizeT sdkPropsSize = *outPropsSize;
-  const SRes result = LzmaEncode(dest, &sdkDestLen, src, srcLen, &props, outProps, &sdkPropsSize,
-                                 /*writeEndMark=*/0, nullptr, &g_sdkAlloc, &g_sdkAlloc);
+  ProgressBridge bridge = {{ForwardProgress}, progress};
+  static_assert(offsetof(ProgressBridge, sdk) == 0, "the encoder hands back &bridge.sdk");
+  const SRes result =
+      LzmaEncode(dest, &sdkDestLen, src, srcLen, &props, outProps, &sdkPropsSize,
+                 /*writeEndMark=*/0, progress != nullptr ? &bridge.sdk : nullptr, &g_sdkAlloc,
+                 &g_sdkAlloc);
   *destLen = sdkDestLen;
   *outPropsSize = sdkPropsSize;
   return result;

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+#include "payload/compress_progress.h"
+
 namespace kesmar {
 
 // Result codes are the SDK's: 0 is success.
@@ -20,10 +22,11 @@ constexpr size_t kLzmaPropsSize = 5;
 // *destLen holds the compressed length and *outPropsSize holds 5, with the
 // five property bytes at outProps. No end marker is written. numThreads is
 // accepted for signature compatibility; this build is single-threaded and
-// never starts a thread.
+// never starts a thread. `progress`, when given, hears from the encoder
+// between blocks; it changes nothing in what is written.
 int LzmaCompress(unsigned char* dest, size_t* destLen, const unsigned char* src, size_t srcLen,
                  unsigned char* outProps, size_t* outPropsSize, int level, unsigned dictSize, int lc,
-                 int lp, int pb, int fb, int numThreads);
+                 int lp, int pb, int fb, int numThreads, CompressProgress* progress = nullptr);
 
 // Decodes src (length *srcLen) with the five property bytes at props into
 // dest, stopping once *destLen bytes have been produced. On return *destLen

@@ -7,7 +7,8 @@
 
 namespace kesmar {
 
-bool CompressRecordStream(const uint8_t* stream, uint32_t d, ByteBlock* container) {
+bool CompressRecordStream(const uint8_t* stream, uint32_t d, ByteBlock* container,
+                          CompressProgress* progress) {
   container->Release();
   // The encoder's worst case is well inside d + d/3 + 128; computed in 64
   // bits so that a stream near 4 GiB is refused instead of wrapping round to
@@ -24,7 +25,7 @@ bool CompressRecordStream(const uint8_t* stream, uint32_t d, ByteBlock* containe
       block.data() + PayloadContainer::kStreamOffset, &destLen, stream, d,
       block.data() + PayloadContainer::kPropertiesOffset, &propsSize, PayloadContainer::kLevel,
       PayloadContainer::kDictionarySize, PayloadContainer::kLc, PayloadContainer::kLp,
-      PayloadContainer::kPb, PayloadContainer::kFb, PayloadContainer::kThreads);
+      PayloadContainer::kPb, PayloadContainer::kFb, PayloadContainer::kThreads, progress);
   if (result != kLzmaOk || propsSize != PayloadContainer::kPropertiesSize) return false;
 
   WriteLe32(block.data() + PayloadContainer::kSizeOffset, d);
@@ -33,13 +34,33 @@ bool CompressRecordStream(const uint8_t* stream, uint32_t d, ByteBlock* containe
   return true;
 }
 
-bool DecompressContainer(const uint8_t* container, uint32_t n, ByteBlock* stream) {
+namespace {
+
+ContainerFault FaultOfDecoderResult(int result) {
+  switch (result) {
+    case kLzmaErrorMem: return ContainerFault::kNoMemory;
+    case kLzmaErrorUnsupported: return ContainerFault::kBadProperties;
+    case kLzmaErrorInputEof: return ContainerFault::kTruncated;
+    default: return ContainerFault::kCorrupt;
+  }
+}
+
+bool Fail(ContainerFault why, ContainerFault* fault) {
+  if (fault != nullptr) *fault = why;
+  return false;
+}
+
+}  // namespace
+
+bool DecompressContainer(const uint8_t* container, uint32_t n, ByteBlock* stream,
+                         ContainerFault* fault) {
   stream->Release();
-  if (n < PayloadContainer::kHeaderSize) return false;
+  if (fault != nullptr) *fault = ContainerFault::kNone;
+  if (n < PayloadContainer::kHeaderSize) return Fail(ContainerFault::kTooShort, fault);
 
   const uint32_t d = ReadLe32(container + PayloadContainer::kSizeOffset);
   ByteBlock block;
-  if (!block.Allocate(d)) return false;
+  if (!block.Allocate(d)) return Fail(ContainerFault::kNoMemory, fault);
 
   size_t destLen = d;
   size_t srcLen = n - PayloadContainer::kHeaderSize;
@@ -47,9 +68,15 @@ bool DecompressContainer(const uint8_t* container, uint32_t n, ByteBlock* stream
       LzmaUncompress(block.data(), &destLen, container + PayloadContainer::kStreamOffset, &srcLen,
                      container + PayloadContainer::kPropertiesOffset,
                      PayloadContainer::kPropertiesSize);
+  if (result != kLzmaOk) {
+    // The decoder reports a stream under 5 bytes as running out of input;
+    // that is a container too short to be one, not a cut-off payload.
+    const bool tooShort = n - PayloadContainer::kHeaderSize < 5 && result == kLzmaErrorInputEof;
+    return Fail(tooShort ? ContainerFault::kStreamTooShort : FaultOfDecoderResult(result), fault);
+  }
   // An end marker before the d-th byte decodes "successfully" but short; the
   // tail of the block would then be uninitialised, so it is a failure too.
-  if (result != kLzmaOk || destLen != d) return false;
+  if (destLen != d) return Fail(ContainerFault::kEndsEarly, fault);
 
   *stream = std::move(block);
   return true;

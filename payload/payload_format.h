@@ -5,6 +5,7 @@
 #include <string>
 
 #include "payload/byte_block.h"
+#include "payload/compress_progress.h"
 
 namespace kesmar {
 
@@ -53,15 +54,30 @@ struct PayloadRecord {
 
 // Compresses a record stream of d bytes into a container. False, with
 // `container` left empty, when the output block cannot be had, when it would
-// not fit in 32 bits, or when the encoder fails.
-bool CompressRecordStream(const uint8_t* stream, uint32_t d, ByteBlock* container);
+// not fit in 32 bits, or when the encoder fails. `progress`, when given,
+// hears how many of the d bytes the encoder has taken so far.
+bool CompressRecordStream(const uint8_t* stream, uint32_t d, ByteBlock* container,
+                          CompressProgress* progress = nullptr);
+
+// Why a container did not decode.
+enum class ContainerFault {
+  kNone,
+  kTooShort,        // under 9 bytes: no room for the size and property fields
+  kStreamTooShort,  // the LZMA stream is under 5 bytes
+  kBadProperties,   // properties byte 225 or more
+  kNoMemory,        // the d-byte block or the decoder's tables cannot be had
+  kTruncated,       // the stream runs out before d bytes are produced
+  kCorrupt,         // the decoder finds invalid data
+  kEndsEarly,       // an end marker before the d-th byte
+};
 
 // Decodes a container of n bytes into its record stream of exactly d bytes,
 // d being the container's size field. False, with `stream` left empty, for a
 // container under 9 bytes, any decoder error, a decode that ends before d
 // bytes, or a d-byte block that cannot be had. Bytes behind the d-th decoded
-// byte's LZMA data are ignored.
-bool DecompressContainer(const uint8_t* container, uint32_t n, ByteBlock* stream);
+// byte's LZMA data are ignored. `fault`, when given, says why it failed.
+bool DecompressContainer(const uint8_t* container, uint32_t n, ByteBlock* stream,
+                         ContainerFault* fault = nullptr);
 
 // Reads the record at `offset` of a stream of d bytes. False when the header,
 // the name field's terminating zero or the data would lie past d; nothing

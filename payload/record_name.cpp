@@ -1,4 +1,4 @@
-// IsValidRecordName.
+// IsValidRecordName and the reasons behind its refusals.
 #include "payload/record_name.h"
 
 #include <cstring>
@@ -34,15 +34,21 @@ bool IsReservedDeviceName(const std::string& name) {
 
 }  // namespace
 
-bool IsValidRecordName(const std::string& name) {
-  if (name.empty() || name.size() > PayloadRecord::kMaxNameLength) return false;
+const char* RecordNameProblem(const std::string& name) {
+  if (name.empty()) return "empty name";
+  if (name.size() > PayloadRecord::kMaxNameLength) return "name longer than 254 bytes";
   for (unsigned char c : name) {
-    if (c < 32 || std::strchr("\\/:*?\"<>|", c) != nullptr) return false;
+    if (c < 32) return "control character in name";
+    if (c == '\\' || c == '/') return "path separator in name";
+    if (std::strchr(":*?\"<>|", c) != nullptr) return "character not allowed in a Windows file name";
   }
+  if (name == "." || name == "..") return "not a file name";
   const char last = name.back();
-  // "." and ".." end in a dot, so this also refuses them.
-  if (last == ' ' || last == '.') return false;
-  return !IsReservedDeviceName(name);
+  if (last == ' ' || last == '.') return "name ends in a blank or a dot";
+  if (IsReservedDeviceName(name)) return "reserved device name";
+  return nullptr;
 }
+
+bool IsValidRecordName(const std::string& name) { return RecordNameProblem(name) == nullptr; }
 
 }  // namespace kesmar

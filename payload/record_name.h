@@ -13,4 +13,9 @@ namespace kesmar {
 // can never write outside its folder.
 bool IsValidRecordName(const std::string& name);
 
+// Why `name` is no record name, as a short phrase ("reserved device name"),
+// or null when it is one. The same rule as IsValidRecordName, for tools that
+// tell a person what is wrong.
+const char* RecordNameProblem(const std::string& name);
+
 }  // namespace kesmar

@@ -1,20 +1,46 @@
 // CheckRecordStream.
 #include "payload/record_stream_check.h"
 
+#include "payload/byte_block.h"
 #include "payload/payload_format.h"
 #include "payload/record_name.h"
 
 namespace kesmar {
 
-bool CheckRecordStream(const uint8_t* stream, uint32_t d) {
+bool CheckRecordStream(const uint8_t* stream, uint32_t d, RecordStreamFault* fault) {
+  RecordStreamFault found;
   PayloadRecord record;
   uint32_t offset = 0;
-  while (offset < d) {
-    if (!ReadRecord(stream, d, offset, &record)) return false;
-    if (!IsValidRecordName(record.name)) return false;
+  for (uint32_t index = 0; offset < d; ++index) {
+    found.index = index;
+    found.offset = offset;
+    if (!ReadRecord(stream, d, offset, &record)) {
+      // ReadRecord only says no; tell the three ways apart, reading nothing
+      // that lies past d.
+      if (uint64_t(offset) + PayloadRecord::kHeaderSize > d) {
+        found.kind = RecordStreamFault::kHeaderPastEnd;
+      } else {
+        found.dataSize = ReadLe32(stream + offset);
+        const uint64_t end = uint64_t(offset) + PayloadRecord::kHeaderSize + found.dataSize;
+        found.kind = end > d ? RecordStreamFault::kDataPastEnd : RecordStreamFault::kNameUnterminated;
+      }
+      break;
+    }
+    if (const char* problem = RecordNameProblem(record.name)) {
+      found.kind = RecordStreamFault::kBadName;
+      found.dataSize = record.dataSize;
+      found.name = record.name;
+      found.nameProblem = problem;
+      break;
+    }
     offset = record.next;
   }
-  return offset == d;
+  const bool ok = found.kind == RecordStreamFault::kNone;
+  if (ok) found = RecordStreamFault();
+  if (fault != nullptr) *fault = found;
+  return ok;
 }
+
+bool CheckRecordStream(const uint8_t* stream, uint32_t d) { return CheckRecordStream(stream, d, nullptr); }
 
 }  // namespace kesmar

@@ -63,26 +63,31 @@ TEST(PayloadFormat, ContainerTable) {
   Bytes emptyWithStream = Container(Bytes());  // size field 0, valid stream
   Bytes largerSize = good;
   largerSize[0] = char(0x07);  // claims 263 bytes, the data ends after 262
+  Bytes firstByteSet = good;
+  firstByteSet[9] = char(0x80);  // a range coder's first byte is always 0
 
   struct Case {
     const char* what;
     Bytes container;
     bool ok;
     size_t size;
+    ContainerFault fault;
   };
+  const ContainerFault none = ContainerFault::kNone;
   const std::vector<Case> cases = {
-      {"empty", Bytes(), false, 0},
-      {"4 bytes", good.substr(0, 4), false, 0},
-      {"8 bytes", good.substr(0, 8), false, 0},
-      {"9 bytes: no LZMA data", good.substr(0, 9), false, 0},
-      {"13 bytes: LZMA data under 5 bytes", good.substr(0, 13), false, 0},
-      {"properties byte 225", badProperties, false, 0},
-      {"properties byte 255", maxProperties, false, 0},
-      {"stream cut short", good.substr(0, good.size() - 3), false, 0},
-      {"size field past the data", largerSize, false, 0},
-      {"bytes appended", good + Bytes(100, '\x55'), true, 262},
-      {"size field 0", emptyWithStream, true, 0},
-      {"end marker behind the last byte", ContainerWithEndMarker(RecordStream({{"a.txt", "abc"}})), true, 262},
+      {"empty", Bytes(), false, 0, ContainerFault::kTooShort},
+      {"4 bytes", good.substr(0, 4), false, 0, ContainerFault::kTooShort},
+      {"8 bytes", good.substr(0, 8), false, 0, ContainerFault::kTooShort},
+      {"9 bytes: no LZMA data", good.substr(0, 9), false, 0, ContainerFault::kStreamTooShort},
+      {"13 bytes: LZMA data under 5 bytes", good.substr(0, 13), false, 0, ContainerFault::kStreamTooShort},
+      {"properties byte 225", badProperties, false, 0, ContainerFault::kBadProperties},
+      {"properties byte 255", maxProperties, false, 0, ContainerFault::kBadProperties},
+      {"stream cut short", good.substr(0, good.size() - 3), false, 0, ContainerFault::kTruncated},
+      {"size field past the data", largerSize, false, 0, ContainerFault::kTruncated},
+      {"first LZMA byte not zero", firstByteSet, false, 0, ContainerFault::kCorrupt},
+      {"bytes appended", good + Bytes(100, '\x55'), true, 262, none},
+      {"size field 0", emptyWithStream, true, 0, none},
+      {"end marker behind the last byte", ContainerWithEndMarker(RecordStream({{"a.txt", "abc"}})), true, 262, none},
   };
   for (const Case& c : cases) {
     Bytes decoded;
@@ -90,6 +95,10 @@ TEST(PayloadFormat, ContainerTable) {
     if (c.ok) {
       EXPECT_EQ(decoded.size(), c.size) << c.what;
     }
+    ByteBlock stream;
+    ContainerFault fault = ContainerFault::kNone;
+    DecompressContainer(U8(c.container), uint32_t(c.container.size()), &stream, &fault);
+    EXPECT_EQ(int(fault), int(c.fault)) << c.what;
   }
 }
 
@@ -99,6 +108,10 @@ TEST(PayloadFormat, EndMarkerBeforeTheDeclaredSizeFails) {
   container[0] = char(0x10);  // 272 declared, 262 encoded before the marker
   Bytes decoded;
   EXPECT_FALSE(Decompress(container, &decoded));
+  ByteBlock stream;
+  ContainerFault fault = ContainerFault::kNone;
+  EXPECT_FALSE(DecompressContainer(U8(container), uint32_t(container.size()), &stream, &fault));
+  EXPECT_EQ(int(fault), int(ContainerFault::kEndsEarly));
 }
 
 TEST(PayloadFormat, ReadRecordWalksAndStaysInBounds) {

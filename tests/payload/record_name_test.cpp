@@ -62,26 +62,42 @@ TEST(RecordStreamCheck, Table) {
   const Bytes good = RecordStream({{"a.txt", "abc"}, {"b", ""}});
   Bytes noZero = good;
   noZero.replace(262 + 4, 255, Bytes(255, 'n'));
+  Bytes dataPastEnd = good;
+  dataPastEnd[262] = char(1);  // the empty second record now claims a byte
+  using Fault = RecordStreamFault;
   struct Case {
     const char* what;
     Bytes stream;
-    bool ok;
+    Fault::Kind kind;
+    uint32_t index;
+    uint32_t offset;
+    const char* nameProblem;
   };
   const std::vector<Case> cases = {
-      {"well formed", good, true},
-      {"empty stream", Bytes(), true},
-      {"trailing bytes that are no record", good + Bytes(10, '\0'), false},
-      {"last record cut", good.substr(0, good.size() - 1), false},
-      {"name without a zero byte", noZero, false},
-      {"unsafe name", RecordStream({{"..\\x", "1"}}), false},
-      {"empty name", RecordStream({{"", "1"}}), false},
-      {"device name", RecordStream({{"nul.txt", "1"}}), false},
+      {"well formed", good, Fault::kNone, 0, 0, nullptr},
+      {"empty stream", Bytes(), Fault::kNone, 0, 0, nullptr},
+      {"trailing bytes that are no record", good + Bytes(10, '\0'), Fault::kHeaderPastEnd, 2, 521, nullptr},
+      {"last record cut", good.substr(0, good.size() - 1), Fault::kHeaderPastEnd, 1, 262, nullptr},
+      {"first record's data cut", good.substr(0, 261), Fault::kDataPastEnd, 0, 0, nullptr},
+      {"data size past the end", dataPastEnd, Fault::kDataPastEnd, 1, 262, nullptr},
+      {"name without a zero byte", noZero, Fault::kNameUnterminated, 1, 262, nullptr},
+      {"unsafe name", RecordStream({{"..\\x", "1"}}), Fault::kBadName, 0, 0, "path separator in name"},
+      {"slash", RecordStream({{"a.txt", "1"}, {"d/x", "1"}}), Fault::kBadName, 1, 260, "path separator in name"},
+      {"empty name", RecordStream({{"", "1"}}), Fault::kBadName, 0, 0, "empty name"},
+      {"device name", RecordStream({{"nul.txt", "1"}}), Fault::kBadName, 0, 0, "reserved device name"},
+      {"dot dot", RecordStream({{"..", "1"}}), Fault::kBadName, 0, 0, "not a file name"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(CheckRecordStream(reinterpret_cast<const uint8_t*>(c.stream.data()),
-                                uint32_t(c.stream.size())),
-              c.ok)
-        << c.what;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(c.stream.data());
+    const uint32_t d = uint32_t(c.stream.size());
+    EXPECT_EQ(CheckRecordStream(bytes, d), c.kind == Fault::kNone) << c.what;
+    Fault fault;
+    EXPECT_EQ(CheckRecordStream(bytes, d, &fault), c.kind == Fault::kNone) << c.what;
+    EXPECT_EQ(fault.kind, c.kind) << c.what;
+    if (c.kind == Fault::kNone) continue;
+    EXPECT_EQ(fault.index, c.index) << c.what;
+    EXPECT_EQ(fault.offset, c.offset) << c.what;
+    EXPECT_STREQ(fault.nameProblem, c.nameProblem) << c.what;
   }
 }
 
