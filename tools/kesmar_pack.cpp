@@ -1,7 +1,13 @@
-// kesmar-pack: packs "finst" of the current folder into "datakes.lzma" on Linux, as the launcher's "-c" does.
-#include "builder/build_payload.h"
+// kesmar-pack: packs, lists, verifies and extracts payloads on Linux; bare, it packs "finst" as the launcher's "-c" does.
+#include <unistd.h>
 
-int main() {
-  auto files = kesmar::CreateNativeFileSystem();
-  return kesmar::BuildPayload(*files) ? 0 : 1;
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tools/pack_tool.h"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  return kesmar::RunKesmarPack(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
 }

@@ -1,0 +1,199 @@
+// list, verify and extract over a decoded payload.
+#include "tools/inspect_commands.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iomanip>
+
+#include "payload/payload_format.h"
+#include "payload/record_name.h"
+#include "tools/payload_file.h"
+#include "tools/progress_line.h"
+
+namespace kesmar {
+namespace {
+
+constexpr char kSetupProgramName[] = "KesmarSetup.exe";
+
+// Loads and decodes `path`; on failure says why on `err`.
+bool Decode(const std::string& path, PayloadFile* file, ByteBlock* stream, std::ostream& err) {
+  std::string problem;
+  if (!LoadPayloadFile(path, file, &problem) || !DecodePayloadFile(*file, stream, &problem)) {
+    err << path << ": " << problem << '\n';
+    return false;
+  }
+  return true;
+}
+
+std::string Percent(uint64_t part, uint64_t whole) {
+  if (whole == 0) return "-";
+  char text[16];
+  std::snprintf(text, sizeof text, "%.1f%%", 100.0 * double(part) / double(whole));
+  return text;
+}
+
+// Writes one file, refusing to follow a link that might stand in its place.
+bool WriteFile(const std::string& path, const uint8_t* data, uint32_t size, std::string* problem) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *problem = std::string("cannot create (") + std::strerror(errno) + ")";
+    return false;
+  }
+  uint32_t done = 0;
+  while (done < size) {
+    const ssize_t wrote = ::write(fd, data + done, std::min<uint32_t>(size - done, 1u << 20));
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      *problem = std::string("cannot write (") + std::strerror(wrote < 0 ? errno : ENOSPC) + ")";
+      ::close(fd);
+      return false;
+    }
+    done += uint32_t(wrote);
+  }
+  if (::close(fd) != 0) {
+    *problem = std::string("cannot write (") + std::strerror(errno) + ")";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int ListPayload(const std::string& path, std::ostream& out, std::ostream& err) {
+  PayloadFile file;
+  ByteBlock stream;
+  if (!Decode(path, &file, &stream, err)) return 1;
+
+  if (file.fromLauncher) {
+    out << "payload: resource RAW 130, " << file.containerSize << " bytes at file offset "
+        << file.containerOffset << '\n';
+  }
+  // Walk first, so that the columns fit the longest name.
+  struct Row {
+    std::string name;
+    uint32_t size;
+    uint32_t offset;
+    const char* problem;
+  };
+  std::vector<Row> rows;
+  uint64_t dataTotal = 0;
+  RecordStreamFault fault;
+  PayloadRecord record;
+  uint32_t offset = 0;
+  while (offset < stream.size) {
+    if (!ReadRecord(stream.data(), stream.size, offset, &record)) {
+      // Check the rest alone to learn why this record does not read.
+      CheckRecordStream(stream.data() + offset, stream.size - offset, &fault);
+      fault.index += uint32_t(rows.size());
+      fault.offset += offset;
+      break;
+    }
+    rows.push_back({PrintableName(record.name), record.dataSize, offset, RecordNameProblem(record.name)});
+    dataTotal += record.dataSize;
+    offset = record.next;
+  }
+
+  size_t width = 4;
+  for (const Row& row : rows) width = std::max(width, std::min<size_t>(row.name.size(), 40));
+  out << std::left << std::setw(int(width)) << "Name" << std::right << std::setw(12) << "Size"
+      << std::setw(12) << "Offset" << '\n';
+  for (const Row& row : rows) {
+    out << std::left << std::setw(int(width)) << row.name << std::right << std::setw(12) << row.size
+        << std::setw(12) << row.offset;
+    if (row.problem != nullptr) out << "  (unsafe name: " << row.problem << ")";
+    out << '\n';
+  }
+  out << rows.size() << (rows.size() == 1 ? " record, " : " records, ") << dataTotal
+      << " bytes of data; stream " << stream.size << " bytes, container " << file.containerSize
+      << " bytes, ratio " << Percent(file.containerSize, stream.size) << '\n';
+  if (fault.kind != RecordStreamFault::kNone) {
+    err << path << ": " << DescribeStreamFault(fault, stream.size) << '\n';
+    return 1;
+  }
+  return 0;
+}
+
+int VerifyPayload(const std::string& path, std::ostream& out, std::ostream& err) {
+  PayloadFile file;
+  ByteBlock stream;
+  if (!Decode(path, &file, &stream, err)) return 1;
+  RecordStreamFault fault;
+  if (!CheckRecordStream(stream.data(), stream.size, &fault)) {
+    err << path << ": " << DescribeStreamFault(fault, stream.size) << '\n';
+    return 1;
+  }
+  PayloadRecord record;
+  uint32_t count = 0;
+  bool setupFound = false;
+  for (uint32_t offset = 0; offset < stream.size; offset = record.next, ++count) {
+    ReadRecord(stream.data(), stream.size, offset, &record);  // checked above
+    setupFound = setupFound || record.name == kSetupProgramName;
+  }
+  if (!setupFound) {
+    // The launcher picks the setup program by this exact name, letter case included.
+    err << path << ": no record named " << kSetupProgramName << " (the launcher would have nothing to start)\n";
+    return 1;
+  }
+  out << path << ": OK, " << count << " records, " << stream.size << " bytes, " << kSetupProgramName
+      << " present\n";
+  return 0;
+}
+
+int ExtractPayloadFile(const std::string& path, const std::string& folder, std::ostream& out,
+                       std::ostream& err, bool showProgress) {
+  PayloadFile file;
+  ByteBlock stream;
+  if (!Decode(path, &file, &stream, err)) return 1;
+  RecordStreamFault fault;
+  if (!CheckRecordStream(stream.data(), stream.size, &fault)) {
+    err << path << ": " << DescribeStreamFault(fault, stream.size) << "; nothing extracted\n";
+    return 1;
+  }
+
+  // Only a new or empty folder: nothing already there can be overwritten or
+  // stand in for a record as a link.
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (fs::exists(fs::symlink_status(folder, error))) {
+    if (!fs::is_directory(fs::symlink_status(folder, error))) {
+      err << folder << ": exists and is not a folder\n";
+      return 1;
+    }
+    if (!fs::is_empty(folder, error) || error) {
+      err << folder << ": " << (error ? "cannot be read (" + error.message() + ")" : "is not empty") << '\n';
+      return 1;
+    }
+  } else if (!fs::create_directories(folder, error)) {
+    err << folder << ": cannot create (" << error.message() << ")\n";
+    return 1;
+  }
+
+  ProgressLine progress(err, showProgress, "extracting");
+  PayloadRecord record;
+  uint32_t count = 0;
+  uint64_t written = 0;
+  for (uint32_t offset = 0; offset < stream.size; offset = record.next, ++count) {
+    ReadRecord(stream.data(), stream.size, offset, &record);  // checked above
+    const std::string target = folder + "/" + record.name;
+    std::string problem;
+    if (!WriteFile(target, record.data, record.dataSize, &problem)) {
+      progress.Clear();
+      err << target << ": " << problem << '\n';
+      return 1;
+    }
+    written += record.dataSize;
+    progress.Update(offset + PayloadRecord::kHeaderSize + record.dataSize, stream.size);
+  }
+  progress.Clear();
+  out << folder << ": " << count << (count == 1 ? " file, " : " files, ") << written
+      << " bytes extracted\n";
+  return 0;
+}
+
+}  // namespace kesmar

@@ -1,0 +1,140 @@
+// Loading, decoding and describing the payload of a container file or a launcher.
+#include "tools/payload_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "tools/pe_resource.h"
+
+namespace kesmar {
+namespace {
+
+constexpr char kResourceType[] = "RAW";
+constexpr uint32_t kResourceId = 130;
+
+std::string Hex2(unsigned value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", value & 0xFF);
+  return text;
+}
+
+}  // namespace
+
+bool LoadPayloadFile(const std::string& path, PayloadFile* file, std::string* problem) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    *problem = "is a folder, not a file";
+    return false;
+  }
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *problem = std::string("cannot open (") + std::strerror(errno != 0 ? errno : ENOENT) + ")";
+    return false;
+  }
+  in.seekg(0, std::ios::end);
+  const std::streamoff length = in.tellg();
+  if (length < 0) {
+    *problem = "cannot read (not a regular file?)";
+    return false;
+  }
+  if (uint64_t(length) > UINT32_MAX) {
+    *problem = "4 GiB or larger: neither a payload container nor a launcher";
+    return false;
+  }
+  in.seekg(0);
+  file->bytes.resize(size_t(length));
+  if (length > 0 && !in.read(reinterpret_cast<char*>(file->bytes.data()), length)) {
+    *problem = "cannot read";
+    return false;
+  }
+
+  file->fromLauncher = LooksLikePeImage(file->bytes.data(), file->bytes.size());
+  if (!file->fromLauncher) {
+    file->containerOffset = 0;
+    file->containerSize = uint32_t(file->bytes.size());
+    return true;
+  }
+  PeResourceData resource;
+  std::string why;
+  if (!FindPeResource(file->bytes.data(), file->bytes.size(), kResourceType, kResourceId, &resource,
+                      &why)) {
+    *problem = "a PE file but no launcher payload: " + why;
+    return false;
+  }
+  file->containerOffset = resource.fileOffset;
+  file->containerSize = resource.size;
+  return true;
+}
+
+bool DecodePayloadFile(const PayloadFile& file, ByteBlock* stream, std::string* problem) {
+  ContainerFault fault = ContainerFault::kNone;
+  if (DecompressContainer(file.container(), file.containerSize, stream, &fault)) return true;
+  *problem = DescribeContainerFault(fault, file);
+  return false;
+}
+
+std::string DescribeContainerFault(ContainerFault fault, const PayloadFile& file) {
+  const std::string what = file.fromLauncher ? "payload resource" : "payload container";
+  const uint8_t* c = file.container();
+  const uint32_t n = file.containerSize;
+  const std::string declared = n >= 4 ? std::to_string(ReadLe32(c)) + " bytes" : "";
+  switch (fault) {
+    case ContainerFault::kNone:
+      return "decoded";
+    case ContainerFault::kTooShort:
+      return "too short for a " + what + " (" + std::to_string(n) + " bytes, at least 9 needed)";
+    case ContainerFault::kStreamTooShort:
+      return "too short for a " + what + " (LZMA data of " + std::to_string(n - 9) +
+             " bytes, at least 5 needed)";
+    case ContainerFault::kBadProperties:
+      return "not a " + what + ": LZMA properties byte " + Hex2(c[4]) + " is out of range";
+    case ContainerFault::kNoMemory:
+      return "not enough memory to decode " + declared + " (the declared size; damaged?)";
+    case ContainerFault::kTruncated:
+      return "LZMA data ends before the declared " + declared + " (truncated?)";
+    case ContainerFault::kCorrupt:
+      return "not a " + what + ": LZMA data is corrupt";
+    case ContainerFault::kEndsEarly:
+      return "LZMA end marker before the declared " + declared;
+  }
+  return "does not decode";
+}
+
+std::string DescribeStreamFault(const RecordStreamFault& fault, uint32_t streamSize) {
+  const std::string where =
+      "record " + std::to_string(fault.index + 1) + " at offset " + std::to_string(fault.offset) + ": ";
+  const std::string end = " (the stream has " + std::to_string(streamSize) + " bytes)";
+  switch (fault.kind) {
+    case RecordStreamFault::kNone:
+      return "well formed";
+    case RecordStreamFault::kHeaderPastEnd:
+      return where + "header runs past the end of the stream" + end;
+    case RecordStreamFault::kDataPastEnd:
+      return where + "data of " + std::to_string(fault.dataSize) + " bytes runs past the end" + end;
+    case RecordStreamFault::kNameUnterminated:
+      return where + "name field has no zero byte";
+    case RecordStreamFault::kBadName:
+      return where + "name \"" + PrintableName(fault.name) + "\": " + fault.nameProblem;
+  }
+  return where + "malformed";
+}
+
+std::string PrintableName(const std::string& name) {
+  std::string shown;
+  for (unsigned char c : name) {
+    if (c < 32 || c == 127) {
+      char text[8];
+      std::snprintf(text, sizeof text, "\\x%02X", c);
+      shown += text;
+    } else {
+      shown += char(c);
+    }
+  }
+  return shown;
+}
+
+}  // namespace kesmar

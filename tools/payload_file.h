@@ -1,0 +1,40 @@
+// Reading a payload for inspection: from a container file or from a launcher's resource, with reasons for every refusal.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "payload/byte_block.h"
+#include "payload/payload_format.h"
+#include "payload/record_stream_check.h"
+
+namespace kesmar {
+
+// A file's whole content and the container inside it.
+struct PayloadFile {
+  std::vector<uint8_t> bytes;
+  bool fromLauncher = false;    // the container is a launcher's resource "RAW" 130
+  uint64_t containerOffset = 0; // where the container starts in `bytes`
+  uint32_t containerSize = 0;
+  const uint8_t* container() const { return bytes.data() + containerOffset; }
+};
+
+// Reads `path` and finds the container: the resource "RAW" 130 of a PE file,
+// or else the whole file. False with `problem` set when the file cannot be
+// read, is 4 GiB or larger, or is a PE file without that resource.
+bool LoadPayloadFile(const std::string& path, PayloadFile* file, std::string* problem);
+
+// The decoded record stream of a loaded file. False with `problem` set when
+// the container does not decode.
+bool DecodePayloadFile(const PayloadFile& file, ByteBlock* stream, std::string* problem);
+
+// One line for a fault that DecompressContainer or CheckRecordStream found.
+std::string DescribeContainerFault(ContainerFault fault, const PayloadFile& file);
+std::string DescribeStreamFault(const RecordStreamFault& fault, uint32_t streamSize);
+
+// A record name as it may be shown on a terminal: bytes below 32 and 127
+// become \xNN; everything else is shown as it is.
+std::string PrintableName(const std::string& name);
+
+}  // namespace kesmar
