@@ -14,6 +14,8 @@ packages=(
   # under qemu-user, with a small preload built by gcc -m32 (scripts/ia32-setup).
   qemu-user-static gcc-multilib
   pkg-config binutils file
+  # Authenticode signing of launchers (scripts/sign-launcher) and the tests of it.
+  osslsigncode openssl
 )
 
 missing=()
