@@ -134,6 +134,11 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
     }
     if (!haveFolder || folder.empty()) return UsageError(err, "pack: which folder?");
     if (output.empty()) return UsageError(err, "pack: empty output name");
+    // The builder separates folder and file with a backslash, which the
+    // host's file system turns into "/"; one inside a name would move it.
+    if (folder.find('\\') != std::string::npos || output.find('\\') != std::string::npos) {
+      return UsageError(err, "pack: folder and output names cannot hold a backslash here");
+    }
     return Pack(folder, output, true, out, err, showProgress);
   }
   if (command == "list" || command == "verify") {

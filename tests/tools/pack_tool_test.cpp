@@ -245,7 +245,8 @@ TEST(PackTool, UsageErrorsExitTwo) {
   const std::vector<std::vector<std::string>> cases = {
       {"bogus"}, {"pack"}, {"pack", "a", "b"}, {"pack", "a", "-o"}, {"pack", "a", "-x"},
       {"pack", "a", "-o", "x", "-o", "y"}, {"list"}, {"list", "a", "b"}, {"verify"},
-      {"extract", "a"}, {"extract", "a", "b", "c"}, {"--help", "x"}, {"--version", "x"},
+      {"pack", "a\\b"}, {"pack", "a", "-o", "x\\y"}, {"extract", "a"}, {"extract", "a", "b", "c"},
+      {"--help", "x"}, {"--version", "x"},
   };
   for (const auto& args : cases) {
     const ToolRun run = Tool(args);
