@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # A PE with resource RAW 130 built by mingw and windres, signed with a throwaway certificate: osslsigncode accepts the signature and kesmar-pack still reads the payload.
-#   signed_launcher_test.sh KESMAR_PACK SIGN_LAUNCHER WORKDIR [EXE]
+#   signed_launcher_test.sh KESMAR_PACK SIGN_LAUNCHER WORKDIR [EXE [RUNNER]]
 # EXE is a real launcher to sign; without it a small stand-in is built here.
+# With RUNNER (scripts/wine-run), the signed EXE must also run with exit 0.
 # Exit 77 (skipped) when a tool it needs is missing.
 set -euo pipefail
-pack=$1 sign=$2 work=$3 launcher=${4:-}
+pack=$1 sign=$2 work=$3 launcher=${4:-} runner=${5:-}
 for tool in osslsigncode openssl i686-w64-mingw32-gcc i686-w64-mingw32-windres; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
@@ -12,20 +13,19 @@ rm -rf "$work" && mkdir -p "$work/finst" && cd "$work"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 records() { "$pack" list "$1" | grep -v '^payload: '; }
 
-printf 'MZ setup program' > finst/KesmarSetup.exe
-printf 'abc' > finst/a.txt
-"$pack" pack finst -o datakes.lzma > /dev/null
-
 if [ -z "$launcher" ]; then
+  printf 'MZ setup program' > finst/KesmarSetup.exe
+  printf 'abc' > finst/a.txt
+  "$pack" pack finst -o datakes.lzma > /dev/null
   printf '130 RAW "datakes.lzma"\n' > payload.rc
   printf 'int main(void) { return 0; }\n' > stand_in.c
   i686-w64-mingw32-windres payload.rc -O coff -o payload.res
   i686-w64-mingw32-gcc -O2 -s stand_in.c payload.res -o launcher.exe
   launcher=launcher.exe
+  records launcher.exe > unsigned.txt || fail "list of the unsigned exe failed"
+  cmp -s <(records datakes.lzma) unsigned.txt || fail "the unsigned exe lists other records than its payload"
 fi
-records datakes.lzma > expected.txt
-records "$launcher" > unsigned.txt || fail "list of the unsigned exe failed"
-cmp -s expected.txt unsigned.txt || fail "the unsigned exe lists other records"
+records "$launcher" > expected.txt || fail "list of the unsigned exe failed"
 
 # A throwaway code-signing certificate.
 openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
@@ -64,4 +64,10 @@ env -u SIGN_CERT -u SIGN_KEY -u SIGN_PKCS12 "$sign" "$launcher" none.exe 2> none
 set -e
 [ "$code" = 2 ] || fail "no material exited $code"
 grep -q 'no signing material' none.err || fail "no material said: $(cat none.err)"
+if [ -n "$runner" ]; then
+  set +e
+  "$runner" signed.exe; code=$?
+  set -e
+  [ "$code" = 0 ] || fail "the signed launcher exited $code"
+fi
 echo "signed launcher checks passed"
