@@ -38,11 +38,8 @@ int UsageError(std::ostream& err, const std::string& what) {
 // user gave them: "/" between the folder and a file name.
 class PackReport final : public BuildObserver {
  public:
-  PackReport(std::ostream& err, bool showProgress, std::string inputFolder, std::string outputPath)
-      : err_(err),
-        progress_(err, showProgress, "packing"),
-        inputFolder_(std::move(inputFolder)),
-        outputPath_(std::move(outputPath)) {}
+  PackReport(std::ostream& err, bool showProgress, std::string inputFolder)
+      : err_(err), progress_(err, showProgress, "packing"), inputFolder_(std::move(inputFolder)) {}
 
   void Refused(const std::string& path, const std::string& reason) override {
     progress_.Clear();
@@ -57,7 +54,8 @@ class PackReport final : public BuildObserver {
 
  private:
   // The builder names the folder, the output, or folder + "\\" + file name;
-  // the name is shown as it is, even if it holds a backslash itself.
+  // the output is shown as given, and a file name as it is, even if it holds
+  // a backslash itself.
   std::string ShowPath(const std::string& path) const {
     const std::string prefix = inputFolder_ + "\\";
     if (path.compare(0, prefix.size(), prefix) == 0) {
@@ -69,7 +67,6 @@ class PackReport final : public BuildObserver {
   std::ostream& err_;
   ProgressLine progress_;
   std::string inputFolder_;
-  std::string outputPath_;
   uint64_t total_ = 0;
 };
 
@@ -80,7 +77,7 @@ int Pack(const std::string& folder, const std::string& output, bool summary, std
   while (inputFolder.size() > 1 && inputFolder.back() == '/') inputFolder.pop_back();
 
   auto files = CreateNativeFileSystem();
-  PackReport report(err, showProgress, inputFolder, output);
+  PackReport report(err, showProgress, inputFolder);
   const bool built = BuildPayload(*files, inputFolder, output, &report);
   report.Finish();
   if (!built) return kToolFailed;
