@@ -138,11 +138,14 @@ void CheckNoInteractiveResources(HINSTANCE instance) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR arguments, int) {
+  std::wstring payloadPath = arguments;
+  if (payloadPath.size() >= 2 && payloadPath.front() == L'"' && payloadPath.back() == L'"')
+    payloadPath = payloadPath.substr(1, payloadPath.size() - 2);
   CheckStrings(instance);
   CheckIconGroup(instance, 107, 19);
   CheckIconGroup(instance, 108, 3);
   CheckVersion();
-  CheckPayload(instance, arguments);
+  CheckPayload(instance, payloadPath.c_str());
   CheckNoInteractiveResources(instance);
   if (failures == 0) std::fprintf(stderr, "resource_probe: all resource checks passed\n");
   return failures == 0 ? 0 : 1;
