@@ -98,6 +98,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   bool ok = WriteFile(out, report.data(), static_cast<DWORD>(report.size()), &written, nullptr) &&
             written == report.size();
   ok = CloseHandle(out) && ok;
+
+  // For tests of the launcher's cleanup: a file of the program's own, left
+  // in its folder, which the launcher did not extract and must not delete.
+  char leave[MAX_PATH] = {};
+  const DWORD leaveLength = GetEnvironmentVariableA("KESMAR_SAMPLE_LEAVE_FILE", leave, MAX_PATH);
+  if (leaveLength > 0 && leaveLength < MAX_PATH) {
+    HANDLE left = CreateFileA((folder + "\\" + leave).c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ok = left != INVALID_HANDLE_VALUE && CloseHandle(left) && ok;
+  }
   // The launcher ignores this code; it is here for whoever runs the sample alone.
   return ok ? 0 : 1;
 }
