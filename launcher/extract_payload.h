@@ -17,7 +17,8 @@ constexpr int kMaxFolderCreationFailures = 10;
 // Finds resource "RAW" #130, decodes it and checks the whole record stream,
 // creates the first free folder "kesmars<n>" in the temporary folder, writes
 // every record there as a file and finally runs ProcessExtractedFiles over
-// them. `list` must be empty on entry.
+// them. `list` must be empty on entry. Uses platform.resources,
+// platform.files and platform.fonts.
 //
 // False, with nothing created, the list and both outputs untouched, when the
 // payload is missing, cannot be decoded or is malformed (see

@@ -1,11 +1,13 @@
 // FontApi over the real shell, GDI and profile calls; the broadcast runs on a thread of its own.
 #include "platform/fonts.h"
 
+// windows.h first, with our settings; shlobj.h would otherwise pull it in without them.
+#include "platform/win32/windows_api.h"
+
 #include <process.h>
 #include <shlobj.h>
 
 #include "platform/win32/broadcast_font_change.h"
-#include "platform/win32/windows_api.h"
 
 namespace kesmar {
 

@@ -56,14 +56,5 @@ TEST_F(CleanupListOnWindows, UnlistedFileKeepsTheFolderAndGoneFilesAreDropped) {
   EXPECT_TRUE(Exists(folder + "\\left-by-setup.log"));
 }
 
-TEST_F(CleanupListOnWindows, FolderPathNamingAPlainFileIsLeftAlone) {
-  const std::string plain = dir.path().string() + "\\plain";
-  dir.Write("plain", "mine");
-  list.SetFolder(plain);
-  EXPECT_FALSE(list.RemoveExtractedFiles());
-  EXPECT_EQ(list.Folder(), plain);
-  EXPECT_EQ(dir.Read("plain"), "mine");
-}
-
 }  // namespace
 }  // namespace kesmar::testing
