@@ -47,7 +47,8 @@ class Win32FontApi final : public FontApi {
   bool CreateBroadcastThread() override {
     // _beginthreadex rather than CreateThread, so that the runtime's
     // per-thread data is set up should the thread ever need it.
-    const uintptr_t thread = ::_beginthreadex(nullptr, 0, &BroadcastFontChange, nullptr, 0, nullptr);
+    const uintptr_t thread =
+        ::_beginthreadex(nullptr, 0, &BroadcastFontChange, nullptr, 0, nullptr);
     if (thread == 0) return false;
     ::CloseHandle(reinterpret_cast<HANDLE>(thread));
     return true;

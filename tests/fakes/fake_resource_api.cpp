@@ -11,11 +11,6 @@ void FakeResourceApi::Add(const std::string& name, const std::string& type,
   resources_[{name, type}] = bytes;
 }
 
-const void* FakeResourceApi::BytesOf(const std::string& name, const std::string& type) const {
-  auto it = resources_.find({name, type});
-  return it == resources_.end() ? nullptr : it->second.data();
-}
-
 ResourceInfo* FakeResourceApi::FindResourceA(const std::string& name, const std::string& type) {
   log_->Add("FindResourceA(" + name + "," + type + ")");
   if (failures_.ShouldFail("FindResourceA", name)) return nullptr;

@@ -28,8 +28,6 @@ class FakeResourceApi final : public ResourceApi {
   }
 
   CallLog& log() { return *log_; }
-  // Where the bytes of a resource live, to tell that callers use them in place.
-  const void* BytesOf(const std::string& name, const std::string& type) const;
 
   ResourceInfo* FindResourceA(const std::string& name, const std::string& type) override;
   ResourceData* LoadResource(ResourceInfo* info) override;

@@ -30,7 +30,6 @@ void ThreeListedFiles(FakeFileSystem& fs, CleanupList& list) {
 
 class CleanupListTest : public ::testing::Test {
  protected:
-
   FakeFileSystem fs;
   CleanupList list{fs};
 };
@@ -67,13 +66,14 @@ TEST_F(CleanupListTest, OneAttemptTable) {
   const std::vector<Case> cases = {
       {"file already gone: no delete call", [](FakeFileSystem& f) { f.DeleteFileA(kB); },
        true, {}, "", 2},
-      {"unqueryable file counts as gone", [](FakeFileSystem& f) { f.Fail("GetFileAttributesA", kA); },
-       false, {}, kFolder, 2},
-      {"unlisted file keeps the folder", [](FakeFileSystem& f) { f.AddFile(kFolder + "\\own", ""); },
-       false, {}, kFolder, 3},
+      {"unqueryable file counts as gone",
+       [](FakeFileSystem& f) { f.Fail("GetFileAttributesA", kA); }, false, {}, kFolder, 2},
+      {"unlisted file keeps the folder",
+       [](FakeFileSystem& f) { f.AddFile(kFolder + "\\own", ""); }, false, {}, kFolder, 3},
       {"folder already vanished",
        [](FakeFileSystem& f) {
-         for (const auto& p : {kA, kB, kC, kFolder}) f.DeleteFileA(p), f.RemoveDirectoryA(p);
+         for (const auto& p : {kA, kB, kC}) f.DeleteFileA(p);
+         f.RemoveDirectoryA(kFolder);
        },
        true, {}, "", 0},
   };

@@ -47,8 +47,10 @@ struct World {
 
 TEST(ExtractPayload, WritesEveryRecordListsItAndRunsTheFontPass) {
   World w;
-  w.resources.SetPayload(Container(RecordStream(
-      {{"readme.txt", "hello"}, {"empty.dat", ""}, {"Sans.TTF", "font"}, {"KesmarSetup.exe", "MZ"}})));
+  w.resources.SetPayload(Container(RecordStream({{"readme.txt", "hello"},
+                                                 {"empty.dat", ""},
+                                                 {"Sans.TTF", "font"},
+                                                 {"KesmarSetup.exe", "MZ"}})));
   ASSERT_TRUE(w.Extract());
   const auto& calls = w.log.calls();
   EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 4),
@@ -103,10 +105,12 @@ TEST(ExtractPayload, FolderSearchTable) {
        true, kTemp + "\\kesmars30", 30, 1},
       {"nine failures, then success",
        [](FakeFileSystem& fs) {
-         for (int i = 0; i < 9; ++i) fs.Fail("CreateDirectoryA", kTemp + "\\kesmars" + std::to_string(i));
+         for (int i = 0; i < 9; ++i)
+           fs.Fail("CreateDirectoryA", kTemp + "\\kesmars" + std::to_string(i));
        },
        true, kTemp + "\\kesmars9", 9, 10},
-      {"every creation fails", [](FakeFileSystem& fs) { fs.Fail("CreateDirectoryA"); }, false, "", 10, 10},
+      {"every creation fails", [](FakeFileSystem& fs) { fs.Fail("CreateDirectoryA"); }, false, "",
+       10, 10},
       {"failures around existing names",
        [](FakeFileSystem& fs) {
          fs.AddFolder(kTemp + "\\kesmars0");
@@ -141,45 +145,61 @@ TEST(ExtractPayload, CounterIsKeptAcrossCalls) {
 // Every payload that cannot be found, decoded or trusted, and every missing
 // temporary folder: false before anything is created.
 TEST(ExtractPayload, RefusalsLeaveNothingBehind) {
-  const Bytes good = RecordStream({{"a.txt", "abc"}});
+  const Bytes good = Container(RecordStream({{"a.txt", "abc"}}));
+  const Bytes stream = RecordStream({{"a.txt", "abc"}});
   Bytes noZeroInName = Record("b", "");
   noZeroInName.replace(4, 255, std::string(255, 'n'));
   struct Case {
     const char* what;
-    std::function<void(World&)> setUp;
+    Bytes payload;        // empty: no "RAW" #130 at all
+    std::string failing;  // a resource or file-system call made to fail
   };
   const std::vector<Case> cases = {
-      {"no resource", [](World&) {}},
-      {"only other resources",
-       [&](World& w) {
-         w.resources.Add("#131", "RAW", Container(good));
-         w.resources.Add("#130", "DATA", Container(good));
-       }},
-      {"load fails", [&](World& w) { w.resources.SetPayload(Container(good)), w.resources.Fail("LoadResource"); }},
-      {"lock fails", [&](World& w) { w.resources.SetPayload(Container(good)), w.resources.Fail("LockResource"); }},
-      {"size 0", [&](World& w) { w.resources.SetPayload(Container(good)), w.resources.Fail("SizeofResource"); }},
-      {"not a container", [](World& w) { w.resources.SetPayload("garbage, not LZMA at all"); }},
-      {"container cut short", [&](World& w) { w.resources.SetPayload(Container(good).substr(0, 12)); }},
-      {"temp path fails", [&](World& w) { w.resources.SetPayload(Container(good)), w.fs.Fail("GetTempPathA"); }},
-      {"temp path too long",
-       [&](World& w) { w.resources.SetPayload(Container(good)), w.fs.SetTempPath(std::string(300, 't')); }},
-      {"record runs past the end", [&](World& w) { w.resources.SetPayload(Container(good.substr(0, good.size() - 1))); }},
-      {"header cut short", [&](World& w) { w.resources.SetPayload(Container(good + Bytes(100, '\0'))); }},
-      {"name field without a zero", [&](World& w) { w.resources.SetPayload(Container(good + noZeroInName)); }},
-      {"parent folder in a name", [&](World& w) { w.resources.SetPayload(Container(RecordStream({{"..\\evil.exe", "x"}}))); }},
-      {"slash in a name", [&](World& w) { w.resources.SetPayload(Container(RecordStream({{"a/b", "x"}}))); }},
-      {"empty name", [&](World& w) { w.resources.SetPayload(Container(RecordStream({{"ok", "x"}, {"", "x"}}))); }},
-      {"device name", [&](World& w) { w.resources.SetPayload(Container(RecordStream({{"con.txt", "x"}}))); }},
+      {"no resource", "", ""},
+      {"load fails", good, "LoadResource"},
+      {"lock fails", good, "LockResource"},
+      {"size 0", good, "SizeofResource"},
+      {"not a container", "garbage, not LZMA at all", ""},
+      {"container cut short", good.substr(0, 12), ""},
+      {"temp path fails", good, "GetTempPathA"},
+      {"record runs past the end", Container(stream.substr(0, stream.size() - 1)), ""},
+      {"header cut short", Container(stream + Bytes(100, '\0')), ""},
+      {"name field without a zero", Container(stream + noZeroInName), ""},
+      {"parent folder in a name", Container(RecordStream({{"..\\evil.exe", "x"}})), ""},
+      {"slash in a name", Container(RecordStream({{"a/b", "x"}})), ""},
+      {"empty name", Container(RecordStream({{"ok", "x"}, {"", "x"}})), ""},
+      {"device name", Container(RecordStream({{"con.txt", "x"}})), ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     World w;
-    c.setUp(w);
+    if (!c.payload.empty()) w.resources.SetPayload(c.payload);
+    if (!c.failing.empty()) {
+      w.resources.Fail(c.failing);
+      w.fs.Fail(c.failing);
+    }
     EXPECT_FALSE(w.Extract());
     w.ExpectUntouched();
     EXPECT_EQ(w.log.Count("CreateDirectoryA("), 0u);
     EXPECT_EQ(FolderCounter(), 0);
   }
+}
+
+TEST(ExtractPayload, OnlyTheRawResource130IsRead) {
+  const Bytes good = Container(RecordStream({{"a.txt", "abc"}}));
+  World w;
+  w.resources.Add("#131", "RAW", good);
+  w.resources.Add("#130", "DATA", good);
+  EXPECT_FALSE(w.Extract());
+  w.ExpectUntouched();
+}
+
+TEST(ExtractPayload, TempPathLongerThanTheBufferIsRefused) {
+  World w;
+  w.resources.SetPayload(Container(RecordStream({{"a.txt", "abc"}})));
+  w.fs.SetTempPath("C:\\" + std::string(300, 't'));
+  EXPECT_FALSE(w.Extract());
+  EXPECT_EQ(w.log.Count("CreateDirectoryA("), 0u);
 }
 
 TEST(ExtractPayload, EmptyStreamGivesAnEmptyListedFolder) {
@@ -194,7 +214,8 @@ TEST(ExtractPayload, EmptyStreamGivesAnEmptyListedFolder) {
 
 TEST(ExtractPayload, LaterRecordOfTheSameNameReplacesTheFileAndIsListedTwice) {
   World w;
-  w.resources.SetPayload(Container(RecordStream({{"a.txt", "first, longer"}, {"a.txt", "second"}})));
+  w.resources.SetPayload(
+      Container(RecordStream({{"a.txt", "first, longer"}, {"a.txt", "second"}})));
   ASSERT_TRUE(w.Extract());
   ASSERT_EQ(w.list.FileCount(), 2u);
   EXPECT_EQ(w.list.FileAt(0), w.list.FileAt(1));
@@ -210,7 +231,8 @@ TEST(ExtractPayload, UnwritableRecordStopsWithEverythingListed) {
     for (size_t failing = 0; failing < names.size(); ++failing) {
       SCOPED_TRACE(std::string(operation) + " fails at record " + std::to_string(failing));
       World w;
-      w.resources.SetPayload(Container(RecordStream({{names[0], "MZ"}, {names[1], "b"}, {names[2], "c"}})));
+      w.resources.SetPayload(
+          Container(RecordStream({{names[0], "MZ"}, {names[1], "b"}, {names[2], "c"}})));
       w.fs.Fail(operation, kFolder0 + "\\" + names[failing]);
       EXPECT_FALSE(w.Extract());
       EXPECT_EQ(w.list.Folder(), kFolder0);

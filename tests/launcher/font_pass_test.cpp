@@ -42,8 +42,7 @@ struct World {
 
 std::vector<std::string> InstallCalls(const std::string& name, const std::string& key) {
   return {"CopyFileA(" + kExtracted + "\\" + name + "," + kFonts + "\\" + name + ",1)",
-          "AddFontResourceA(" + kFonts + "\\" + name + ")",
-          "CreateBroadcastThread",
+          "AddFontResourceA(" + kFonts + "\\" + name + ")", "CreateBroadcastThread",
           "WriteProfileStringA(fonts," + key + "," + name + ")",
           "DeleteFileA(" + kExtracted + "\\" + name + ")"};
 }
@@ -54,9 +53,9 @@ TEST(FontPass, InstallsNewestFirstWithOneLookupAndOneBroadcastEach) {
   w.Run();
   std::vector<std::string> expected = {"SHGetFolderLocation(20)", "SHGetPathFromIDListA",
                                        "CoTaskMemFree"};
-  for (const char* stem : {"C", "B", "A"}) {
-    for (const auto& call : InstallCalls(std::string(stem) + ".ttf", std::string(stem) + " (True Type)"))
-      expected.push_back(call);
+  for (const std::string stem : {"C", "B", "A"}) {
+    const auto calls = InstallCalls(stem + ".ttf", stem + " (True Type)");
+    expected.insert(expected.end(), calls.begin(), calls.end());
   }
   EXPECT_EQ(w.log.calls(), expected);
   EXPECT_EQ(w.fs.Content(kFonts + "\\B.ttf"), "B.ttf");
@@ -124,7 +123,8 @@ TEST(FontPass, FontsFolderLookupTable) {
   const std::vector<Case> cases = {
       {"never found", "SHGetFolderLocation", 0, 3, {}},
       {"path never readable", "SHGetPathFromIDListA", 0, 3, {}},
-      {"found at the second font", "SHGetFolderLocation", 1, 2, {kFonts + "\\B.ttf", kFonts + "\\A.ttf"}},
+      {"found at the second font", "SHGetFolderLocation", 1, 2,
+       {kFonts + "\\B.ttf", kFonts + "\\A.ttf"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -159,7 +159,8 @@ TEST(FontPass, StepFailuresAreIgnored) {
     w.fonts.Fail(failing);
     w.Run();
     const auto& calls = w.log.calls();
-    EXPECT_EQ(std::vector<std::string>(calls.end() - 5, calls.end()), InstallCalls("A.ttf", "A (True Type)"));
+    EXPECT_EQ(std::vector<std::string>(calls.end() - 5, calls.end()),
+              InstallCalls("A.ttf", "A (True Type)"));
   }
 }
 

@@ -53,7 +53,8 @@ TEST(ExtractPayloadOnWindows, WritesTheEmbeddedPayloadIntoTheNextFreeFolder) {
   EXPECT_EQ(dir.Read("kesmars2/readme.txt"), "Read me first.\r\n");
   EXPECT_EQ(dir.Read("kesmars2/empty.dat"), "");
   EXPECT_TRUE(dir.Exists("kesmars2/empty.dat"));
-  EXPECT_EQ(dir.Read("kesmars2/KesmarSetup.exe"), std::string("MZ\0\1\2not a real program\x1a\r\n", 26));
+  EXPECT_EQ(dir.Read("kesmars2/KesmarSetup.exe"),
+            std::string("MZ\0\1\2not a real program\x1a\r\n", 26));
   EXPECT_EQ(dir.Read("kesmars2/data.bin"), std::string("line one\nline two\r\n\0\xff", 21));
 
   EXPECT_TRUE(list.RemoveExtractedFiles());

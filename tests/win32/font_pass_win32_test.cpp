@@ -61,7 +61,8 @@ size_t ThreadsOfThisProcess() {
   THREADENTRY32 entry = {};
   entry.dwSize = sizeof entry;
   size_t count = 0;
-  for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
+  for (BOOL more = ::Thread32First(snapshot, &entry); more;
+       more = ::Thread32Next(snapshot, &entry)) {
     if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
   }
   ::CloseHandle(snapshot);
