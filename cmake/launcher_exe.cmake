@@ -17,10 +17,12 @@ function(kesmar_add_launcher target payload_file)
   kesmar_add_launcher_resources(${target} "${payload_file}" DEPENDS ${arg_DEPENDS})
 endfunction()
 
-# kesmar_pack_folder(<target> <work dir> DEPENDS <files>...): runs the host
-# packer in <work dir>, which holds "finst", making <work dir>/datakes.lzma.
+# kesmar_pack_folder(<target> <work dir> DEPENDS <files>... [AFTER <targets>...]):
+# runs the host packer in <work dir>, which holds "finst", making
+# <work dir>/datakes.lzma. Name the targets that make those files after AFTER
+# when they come from another directory.
 function(kesmar_pack_folder target work_dir)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "DEPENDS;AFTER")
   add_custom_command(
     OUTPUT ${work_dir}/datakes.lzma
     COMMAND ${KESMAR_HOST_PACK}
@@ -29,4 +31,7 @@ function(kesmar_pack_folder target work_dir)
     COMMENT "Packing ${work_dir}/finst"
     VERBATIM)
   add_custom_target(${target} DEPENDS ${work_dir}/datakes.lzma)
+  if(arg_AFTER)
+    add_dependencies(${target} ${arg_AFTER})
+  endif()
 endfunction()

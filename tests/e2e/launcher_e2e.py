@@ -35,9 +35,12 @@ def unix_to_windows(path):
 def prefix_temp():
     users = os.path.join(ARGS.prefix, "drive_c", "users")
     for user in sorted(os.listdir(users)):
-        temp = os.path.join(users, user, "AppData", "Local", "Temp")
-        if os.path.isdir(temp) and user != "Public":
-            return temp
+        if user == "Public":
+            continue
+        for temp in (os.path.join(users, user, "Temp"),
+                     os.path.join(users, user, "AppData", "Local", "Temp")):
+            if os.path.isdir(temp):
+                return temp
     raise RuntimeError("no temporary folder in the Wine prefix")
 
 
@@ -225,7 +228,6 @@ def main():
     parser.add_argument("--fonts", nargs="+", required=True)
     parser.add_argument("--nosetup-launcher", required=True)
     parser.add_argument("--broken-launchers", nargs="+", required=True)
-    parser.add_argument("--make-broken", nargs=2, metavar=("KIND", "OUT"))
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
