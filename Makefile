@@ -1,7 +1,10 @@
 # KesmarSetupWin front door.
-#   make          build the host tools and the 32-bit Windows programs
+#   make          build the host tools and the 32-bit Windows programs,
+#                 the launcher with the sample payload among them
+#   make demo     build and run the sample launcher under Wine, and tell what happened
 #   make test     install what is missing, build, run every test suite
-.PHONY: all host win32 deps test test-host test-win32 clean
+#   make launcher FINST=<folder> | PAYLOAD=<file> [OUT=<path>]
+.PHONY: all host win32 deps test test-host test-win32 launcher demo clean
 
 all: host win32
 
@@ -17,11 +20,19 @@ build/win32/CMakeCache.txt:
 host: build/host/CMakeCache.txt
 	cmake --build --preset host
 
-win32: build/win32/CMakeCache.txt
+# The Windows build packs payloads with the host kesmar-pack.
+win32: host build/win32/CMakeCache.txt
 	cmake --build --preset win32
 
+launcher: host
+	@bash scripts/make-launcher
+
+demo: deps
+	$(MAKE) all
+	@python3 scripts/demo.py
+
 test: deps
-	$(MAKE) host win32
+	$(MAKE) all
 	$(MAKE) test-host test-win32
 
 test-host:

@@ -55,8 +55,13 @@ void Win32Window::RegisterLauncherClass(const std::wstring& className) {
 }
 
 bool Win32Window::CreateLauncherWindow(const std::wstring& className, const std::wstring& title) {
+  // A message-only window: it never receives broadcasts. The main thread
+  // runs no message loop, so a broadcast SendMessage to an ordinary top-level
+  // window of ours would block its sender until the launcher ends: our own
+  // font-change threads, and worse, a setup program that broadcasts a
+  // setting change would wait on us while we wait on it.
   window_ = CreateWindowExW(0, className.c_str(), title.c_str(), WS_OVERLAPPEDWINDOW, -9000, -9000,
-                            8, 8, nullptr, nullptr, Instance(instance_), nullptr);
+                            8, 8, HWND_MESSAGE, nullptr, Instance(instance_), nullptr);
   return window_ != nullptr;
 }
 

@@ -1,6 +1,8 @@
 // wWinMain: the launcher executable's entry; builds the Win32 platform and runs.
 #include "launcher/run_launcher.h"
 #include "platform/file_system.h"
+#include "platform/fonts.h"
+#include "platform/resources.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/windows_api.h"
 
@@ -8,14 +10,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR argumentText, int) {
   // Every platform object lives in this frame: nothing of ours outlives the
   // entry, and no exit-time handler is registered.
   auto files = kesmar::CreateNativeFileSystem();
-  kesmar::Win32Resources resources;
-  kesmar::Win32Fonts fonts;
+  auto resources = kesmar::CreateNativeResourceApi();
+  auto fonts = kesmar::CreateNativeFontApi();
   kesmar::Win32Processes processes;
   kesmar::Win32Window window(instance);
   kesmar::Platform platform;
   platform.files = files.get();
-  platform.resources = &resources;
-  platform.fonts = &fonts;
+  platform.resources = resources.get();
+  platform.fonts = fonts.get();
   platform.processes = &processes;
   platform.window = &window;
   return kesmar::RunLauncher(platform, argumentText != nullptr ? argumentText : L"");

@@ -18,7 +18,8 @@ class WindowApi {
   // window procedure) and registers it; the outcome is not reported.
   virtual void RegisterLauncherClass(const std::wstring& className) = 0;
   // CreateWindowExW of an overlapped window of that class at -9000,-9000,
-  // 8 by 8, with no parent and no menu. True when a window resulted.
+  // 8 by 8, message-only (HWND_MESSAGE as parent), no menu. True when a
+  // window resulted.
   virtual bool CreateLauncherWindow(const std::wstring& className, const std::wstring& title) = 0;
   // ShowWindow(SW_HIDE), then UpdateWindow, on the window just created. The
   // window is never addressed again and lasts as long as the process.

@@ -1,5 +1,4 @@
 // ProcessApi over CreateProcessA, ShellExecuteExA and the wait and sleep calls.
-#include <shellapi.h>
 
 #include "platform/processes.h"
 #include "platform/win32/win32_platform.h"

@@ -13,4 +13,5 @@
 
 #include <windows.h>
 
-#include <objbase.h>  // CoTaskMemFree
+#include <objbase.h>   // CoTaskMemFree
+#include <shellapi.h>  // ShellExecuteExA

@@ -100,21 +100,6 @@ std::vector<std::string> FakeFileSystem::Children(const std::string& folder) con
   return paths;
 }
 
-void FakeFileSystem::Fail(const std::string& operation, const std::string& path, int nth) {
-  failures_.push_back({operation, path, nth});
-}
-
-bool FakeFileSystem::ShouldFail(const std::string& operation, const std::string& path) {
-  bool fail = false;
-  for (Failure& failure : failures_) {
-    if (failure.operation != operation) continue;
-    if (!failure.path.empty() && failure.path != path) continue;
-    ++failure.seen;
-    if (failure.nth == 0 || failure.nth == failure.seen) fail = true;
-  }
-  return fail;
-}
-
 void FakeFileSystem::Store(const std::string& path, const std::string& content) {
   auto it = nodes_.find(path);
   if (it != nodes_.end()) it->second.content = content;

@@ -8,6 +8,7 @@
 
 #include "platform/file_system.h"
 #include "tests/fakes/call_log.h"
+#include "tests/fakes/failure_set.h"
 
 namespace kesmar::testing {
 
@@ -31,8 +32,10 @@ class FakeFileSystem final : public FileSystem {
   // Makes matching calls fail. `operation` is a method name, or "Write" /
   // "Close" for an OutputFile; an empty `path` matches any path; `nth` counts
   // matching calls from 1, and 0 fails every matching call.
-  void Fail(const std::string& operation, const std::string& path = "", int nth = 0);
-  void ClearFailures() { failures_.clear(); }
+  void Fail(const std::string& operation, const std::string& path = "", int nth = 0) {
+    failures_.Add(operation, path, nth);
+  }
+  void ClearFailures() { failures_.Clear(); }
 
   CallLog& log() { return *log_; }
 
@@ -49,7 +52,9 @@ class FakeFileSystem final : public FileSystem {
   uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) override;
 
   // Used by the fake's output files.
-  bool ShouldFail(const std::string& operation, const std::string& path);
+  bool ShouldFail(const std::string& operation, const std::string& path) {
+    return failures_.ShouldFail(operation, path);
+  }
   void Store(const std::string& path, const std::string& content);
 
  private:
@@ -59,19 +64,13 @@ class FakeFileSystem final : public FileSystem {
     uint64_t listedSize = UINT64_MAX;  // UINT64_MAX: the content's size
     uint64_t order = 0;
   };
-  struct Failure {
-    std::string operation;
-    std::string path;
-    int nth;
-    int seen = 0;
-  };
   static std::string Parent(const std::string& path);
   void Put(const std::string& path, Node node);
 
   CallLog ownLog_;
   CallLog* log_;
   std::map<std::string, Node> nodes_;
-  std::vector<Failure> failures_;
+  FailureSet failures_;
   std::string tempPath_ = "C:\\Temp\\";
   uint64_t nextOrder_ = 0;
 };

@@ -1,0 +1,47 @@
+// The shell, font-table and profile calls that install a font, and the font-change broadcast.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kesmar {
+
+constexpr int kCsidlFonts = 0x14;  // CSIDL_FONTS
+
+// An opaque shell item list (PIDLIST_ABSOLUTE), released with CoTaskMemFree.
+struct ItemIdList;
+
+// Paths and profile strings are 8-bit ANSI strings.
+class FontApi {
+ public:
+  virtual ~FontApi() = default;
+
+  // SHGetFolderLocation(no window, `csidl`, no token, 0). True (S_OK) with
+  // *itemList set, which the caller releases with CoTaskMemFree; false with
+  // nothing to release.
+  virtual bool SHGetFolderLocation(int csidl, ItemIdList** itemList) = 0;
+  // Writes the path of `itemList` into `buffer`, which has room for kMaxPath
+  // characters; true when the path was written.
+  virtual bool SHGetPathFromIDListA(const ItemIdList* itemList, char* buffer) = 0;
+  // Releases an item list that SHGetFolderLocation returned.
+  virtual void CoTaskMemFree(ItemIdList* itemList) = 0;
+
+  // Adds the font file at `path` to the system font table; the number of
+  // fonts added, 0 on failure.
+  virtual int AddFontResourceA(const std::string& path) = 0;
+  // Writes `key`=`value` into `section` of the user profile (win.ini or its
+  // registry mapping); true on success.
+  virtual bool WriteProfileStringA(const std::string& section, const std::string& key,
+                                   const std::string& value) = 0;
+  // Starts a thread that runs BroadcastFontChange: WM_FONTCHANGE, both
+  // parameters 0, sent to HWND_BROADCAST. Nothing waits for the thread and no
+  // handle to it is kept. True when the thread was started.
+  virtual bool CreateBroadcastThread() = 0;
+};
+
+// The fonts of the machine the program runs on. The caller owns the object;
+// broadcast threads do not use it, so it may go before they end.
+std::unique_ptr<FontApi> CreateNativeFontApi();
+
+}  // namespace kesmar

@@ -1,0 +1,250 @@
+// ExtractPayload against fakes: the resource, the folder search, the records written, and every refusal.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "launcher/extract_payload.h"
+#include "platform/platform.h"
+#include "tests/fakes/fake_file_system.h"
+#include "tests/fakes/fake_font_api.h"
+#include "tests/fakes/fake_resource_api.h"
+#include "tests/support/payload_helpers.h"
+
+namespace kesmar::testing {
+namespace {
+
+const std::string kTemp = "C:\\Temp";
+const std::string kFolder0 = kTemp + "\\kesmars0";
+
+struct World {
+  World() {
+    ResetFolderCounter();
+    fs.AddFolder(kTemp);
+    fs.AddFolder("C:\\Windows\\Fonts");
+    platform.files = &fs;
+    platform.fonts = &fonts;
+    platform.resources = &resources;
+  }
+  bool Extract() { return ExtractPayload(platform, &setupPath, &workFolder, list); }
+  // Nothing on disk under the temporary folder, and the list and outputs as before.
+  void ExpectUntouched() {
+    EXPECT_TRUE(fs.Children(kTemp).empty());
+    EXPECT_EQ(list.FileCount(), 0u);
+    EXPECT_EQ(list.Folder(), "");
+    EXPECT_EQ(setupPath, "before");
+    EXPECT_EQ(workFolder, "before");
+  }
+
+  CallLog log;
+  FakeFileSystem fs{&log};
+  FakeFontApi fonts{&log};
+  FakeResourceApi resources{&log};
+  Platform platform;
+  CleanupList list{fs};
+  std::string setupPath = "before";
+  std::string workFolder = "before";
+};
+
+TEST(ExtractPayload, WritesEveryRecordListsItAndRunsTheFontPass) {
+  World w;
+  w.resources.SetPayload(Container(RecordStream({{"readme.txt", "hello"},
+                                                 {"empty.dat", ""},
+                                                 {"Sans.TTF", "font"},
+                                                 {"KesmarSetup.exe", "MZ"}})));
+  ASSERT_TRUE(w.Extract());
+  const auto& calls = w.log.calls();
+  EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 4),
+            (std::vector<std::string>{"FindResourceA(#130,RAW)", "LoadResource", "LockResource",
+                                      "SizeofResource"}));
+  EXPECT_EQ(w.workFolder, kFolder0);
+  EXPECT_EQ(w.list.Folder(), kFolder0);
+  ASSERT_EQ(w.list.FileCount(), 4u);
+  EXPECT_EQ(w.list.FileAt(1), kFolder0 + "\\empty.dat");
+  EXPECT_EQ(w.fs.Content(kFolder0 + "\\readme.txt"), "hello");
+  EXPECT_TRUE(w.fs.Exists(kFolder0 + "\\empty.dat"));
+  EXPECT_EQ(w.setupPath, kFolder0 + "\\KesmarSetup.exe");
+  // The font went to the Fonts folder and its extracted copy is gone.
+  EXPECT_EQ(w.fs.Content("C:\\Windows\\Fonts\\Sans.TTF"), "font");
+  EXPECT_FALSE(w.fs.Exists(kFolder0 + "\\Sans.TTF"));
+  EXPECT_EQ(w.log.Count("Write("), 4u);  // one write per file, the empty one included
+}
+
+TEST(ExtractPayload, SeparatorIsAddedOnlyWhenTheTempPathLacksOne) {
+  for (const std::string temp : {"C:\\Temp\\", "C:\\Temp", "C:/Temp/"}) {
+    World w;
+    w.fs.SetTempPath(temp);
+    w.resources.SetPayload(Container(RecordStream({{"a", "x"}})));
+    ASSERT_TRUE(w.Extract());
+    EXPECT_EQ(w.workFolder, temp == "C:/Temp/" ? "C:/Temp/kesmars0" : kFolder0);
+  }
+}
+
+// Existing names are passed over without counting; only failed creations
+// count, and the tenth one ends the search.
+TEST(ExtractPayload, FolderSearchTable) {
+  struct Case {
+    const char* what;
+    std::function<void(FakeFileSystem&)> setUp;
+    bool result;
+    std::string folder;
+    int counterAfter;
+    size_t creations;
+  };
+  const std::vector<Case> cases = {
+      {"first name free", [](FakeFileSystem&) {}, true, kFolder0, 0, 1},
+      {"folder and file in the way",
+       [](FakeFileSystem& fs) {
+         fs.AddFolder(kTemp + "\\kesmars0");
+         fs.AddFile(kTemp + "\\kesmars1", "");
+       },
+       true, kTemp + "\\kesmars2", 2, 1},
+      {"thirty names taken",
+       [](FakeFileSystem& fs) {
+         for (int i = 0; i < 30; ++i) fs.AddFolder(kTemp + "\\kesmars" + std::to_string(i));
+       },
+       true, kTemp + "\\kesmars30", 30, 1},
+      {"nine failures, then success",
+       [](FakeFileSystem& fs) {
+         for (int i = 0; i < 9; ++i)
+           fs.Fail("CreateDirectoryA", kTemp + "\\kesmars" + std::to_string(i));
+       },
+       true, kTemp + "\\kesmars9", 9, 10},
+      {"every creation fails", [](FakeFileSystem& fs) { fs.Fail("CreateDirectoryA"); }, false, "",
+       10, 10},
+      {"failures around existing names",
+       [](FakeFileSystem& fs) {
+         fs.AddFolder(kTemp + "\\kesmars0");
+         fs.AddFile(kTemp + "\\kesmars3", "");
+         fs.Fail("CreateDirectoryA");
+       },
+       false, "", 12, 10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    World w;
+    w.resources.SetPayload(Container(RecordStream({{"a", "x"}})));
+    c.setUp(w.fs);
+    EXPECT_EQ(w.Extract(), c.result);
+    EXPECT_EQ(w.list.Folder(), c.folder);
+    EXPECT_EQ(w.list.FileCount(), c.result ? 1u : 0u);
+    EXPECT_EQ(FolderCounter(), c.counterAfter);
+    EXPECT_EQ(w.log.Count("CreateDirectoryA("), c.creations);
+    EXPECT_EQ(w.workFolder, c.result ? c.folder : "before");
+  }
+}
+
+TEST(ExtractPayload, CounterIsKeptAcrossCalls) {
+  World w;
+  w.resources.SetPayload(Container(RecordStream({{"a", "x"}})));
+  ASSERT_TRUE(w.Extract());
+  CleanupList second(w.fs);
+  ASSERT_TRUE(ExtractPayload(w.platform, nullptr, nullptr, second));
+  EXPECT_EQ(second.Folder(), kTemp + "\\kesmars1");
+}
+
+// Every payload that cannot be found, decoded or trusted, and every missing
+// temporary folder: false before anything is created.
+TEST(ExtractPayload, RefusalsLeaveNothingBehind) {
+  const Bytes good = Container(RecordStream({{"a.txt", "abc"}}));
+  const Bytes stream = RecordStream({{"a.txt", "abc"}});
+  Bytes noZeroInName = Record("b", "");
+  noZeroInName.replace(4, 255, std::string(255, 'n'));
+  struct Case {
+    const char* what;
+    Bytes payload;        // empty: no "RAW" #130 at all
+    std::string failing;  // a resource or file-system call made to fail
+  };
+  const std::vector<Case> cases = {
+      {"no resource", "", ""},
+      {"load fails", good, "LoadResource"},
+      {"lock fails", good, "LockResource"},
+      {"size 0", good, "SizeofResource"},
+      {"not a container", "garbage, not LZMA at all", ""},
+      {"container cut short", good.substr(0, 12), ""},
+      {"temp path fails", good, "GetTempPathA"},
+      {"record runs past the end", Container(stream.substr(0, stream.size() - 1)), ""},
+      {"header cut short", Container(stream + Bytes(100, '\0')), ""},
+      {"name field without a zero", Container(stream + noZeroInName), ""},
+      {"parent folder in a name", Container(RecordStream({{"..\\evil.exe", "x"}})), ""},
+      {"slash in a name", Container(RecordStream({{"a/b", "x"}})), ""},
+      {"empty name", Container(RecordStream({{"ok", "x"}, {"", "x"}})), ""},
+      {"device name", Container(RecordStream({{"con.txt", "x"}})), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    World w;
+    if (!c.payload.empty()) w.resources.SetPayload(c.payload);
+    if (!c.failing.empty()) {
+      w.resources.Fail(c.failing);
+      w.fs.Fail(c.failing);
+    }
+    EXPECT_FALSE(w.Extract());
+    w.ExpectUntouched();
+    EXPECT_EQ(w.log.Count("CreateDirectoryA("), 0u);
+    EXPECT_EQ(FolderCounter(), 0);
+  }
+}
+
+TEST(ExtractPayload, OnlyTheRawResource130IsRead) {
+  const Bytes good = Container(RecordStream({{"a.txt", "abc"}}));
+  World w;
+  w.resources.Add("#131", "RAW", good);
+  w.resources.Add("#130", "DATA", good);
+  EXPECT_FALSE(w.Extract());
+  w.ExpectUntouched();
+}
+
+TEST(ExtractPayload, TempPathLongerThanTheBufferIsRefused) {
+  World w;
+  w.resources.SetPayload(Container(RecordStream({{"a.txt", "abc"}})));
+  w.fs.SetTempPath("C:\\" + std::string(300, 't'));
+  EXPECT_FALSE(w.Extract());
+  EXPECT_EQ(w.log.Count("CreateDirectoryA("), 0u);
+}
+
+TEST(ExtractPayload, EmptyStreamGivesAnEmptyListedFolder) {
+  World w;
+  w.resources.SetPayload(Container(""));
+  ASSERT_TRUE(w.Extract());
+  EXPECT_EQ(w.list.Folder(), kFolder0);
+  EXPECT_EQ(w.list.FileCount(), 0u);
+  EXPECT_EQ(w.setupPath, "before");
+  EXPECT_TRUE(w.fs.IsFolder(kFolder0));
+}
+
+TEST(ExtractPayload, LaterRecordOfTheSameNameReplacesTheFileAndIsListedTwice) {
+  World w;
+  w.resources.SetPayload(
+      Container(RecordStream({{"a.txt", "first, longer"}, {"a.txt", "second"}})));
+  ASSERT_TRUE(w.Extract());
+  ASSERT_EQ(w.list.FileCount(), 2u);
+  EXPECT_EQ(w.list.FileAt(0), w.list.FileAt(1));
+  EXPECT_EQ(w.fs.Content(kFolder0 + "\\a.txt"), "second");
+  EXPECT_TRUE(w.list.RemoveExtractedFiles());
+}
+
+// The first record that cannot be written ends the extraction with false.
+// What was created stays listed, so that removing the list cleans it all up.
+TEST(ExtractPayload, UnwritableRecordStopsWithEverythingListed) {
+  const std::vector<std::string> names = {"KesmarSetup.exe", "b.bin", "c.bin"};
+  for (const char* operation : {"OpenFileForWriting", "Write", "Close"}) {
+    for (size_t failing = 0; failing < names.size(); ++failing) {
+      SCOPED_TRACE(std::string(operation) + " fails at record " + std::to_string(failing));
+      World w;
+      w.resources.SetPayload(
+          Container(RecordStream({{names[0], "MZ"}, {names[1], "b"}, {names[2], "c"}})));
+      w.fs.Fail(operation, kFolder0 + "\\" + names[failing]);
+      EXPECT_FALSE(w.Extract());
+      EXPECT_EQ(w.list.Folder(), kFolder0);
+      const bool opened = std::string(operation) != "OpenFileForWriting";
+      EXPECT_EQ(w.list.FileCount(), failing + (opened ? 1 : 0));
+      EXPECT_EQ(w.log.Count("OpenFileForWriting("), failing + 1);  // nothing after it is tried
+      EXPECT_EQ(w.setupPath, "before");                            // no pass over a partial payload
+      EXPECT_TRUE(w.list.RemoveExtractedFiles());
+      EXPECT_TRUE(w.fs.Children(kTemp).empty());
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kesmar::testing
