@@ -4,6 +4,8 @@
 #   make demo     build and run the sample launcher under Wine, and tell what happened
 #   make test     install what is missing, build, run every test suite
 #   make launcher FINST=<folder> | PAYLOAD=<file> [OUT=<path>]
+#                 [SIGN_CERT=<pem> SIGN_KEY=<pem> | SIGN_PKCS12=<file>]
+#                 [SIGN_PASSWORD=<text> | SIGN_PASSWORD_FILE=<file>] [SIGN_TIMESTAMP_URL=<url>]
 .PHONY: all host win32 deps test test-host test-win32 launcher demo clean
 
 all: host win32

@@ -2,7 +2,8 @@
 # A PE with resource RAW 130 built by mingw and windres, signed with a throwaway certificate: osslsigncode accepts the signature and kesmar-pack still reads the payload.
 #   signed_launcher_test.sh KESMAR_PACK SIGN_LAUNCHER WORKDIR [EXE [RUNNER]]
 # EXE is a real launcher to sign; without it a small stand-in is built here.
-# With RUNNER (scripts/wine-run), the signed EXE must also run with exit 0.
+# With RUNNER (scripts/wine-run), the signed EXE must also run with exit 0,
+# and the sample setup program inside it must have written its report.
 # Exit 77 (skipped) when a tool it needs is missing.
 set -euo pipefail
 pack=$1 sign=$2 work=$3 launcher=${4:-} runner=${5:-}
@@ -65,9 +66,12 @@ set -e
 [ "$code" = 2 ] || fail "no material exited $code"
 grep -q 'no signing material' none.err || fail "no material said: $(cat none.err)"
 if [ -n "$runner" ]; then
+  KESMAR_SAMPLE_REPORT="Z:$(pwd | tr / '\\')\\report.txt"
+  export KESMAR_SAMPLE_REPORT
   set +e
   "$runner" signed.exe; code=$?
   set -e
   [ "$code" = 0 ] || fail "the signed launcher exited $code"
+  [ -s report.txt ] || fail "the setup program inside the signed launcher did not run"
 fi
 echo "signed launcher checks passed"
