@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -50,9 +51,28 @@ class CompressionReport final : public CompressProgress {
   uint64_t total_;
 };
 
+// Two files whose stored names Windows cannot tell apart would extract as
+// one file, the later replacing the earlier: names that are the same in
+// their first 254 bytes, and, from a Linux folder, names that differ in
+// letter case only. Such a folder is refused rather than packed with a file
+// that would be lost.
+bool RefuseNameClashes(const Build& build, const std::vector<ListedFile>& listed) {
+  std::map<std::string, const ListedFile*> seen;
+  for (const ListedFile& file : listed) {
+    const auto [it, added] = seen.emplace(RecordNameKey(file.storedName), &file);
+    if (added) continue;
+    const ListedFile& first = *it->second;
+    return build.Refuse(build.InputPath(file.name),
+                        first.storedName == file.storedName
+                            ? "same first 254 bytes of name as " + first.name
+                            : "same name as " + first.name + " apart from letter case");
+  }
+  return true;
+}
+
 // Lists the input folder. False when it cannot be listed, or when an entry
-// cannot be packed: a file of 4 GiB or more, or a name that would not
-// extract on Windows.
+// cannot be packed: a file of 4 GiB or more, a name that would not extract
+// on Windows, or two names that would extract as one file.
 bool ListInputFolder(const Build& build, std::vector<ListedFile>* listed, uint64_t* totalData) {
   FindData entry;
   errno = 0;
@@ -68,7 +88,7 @@ bool ListInputFolder(const Build& build, std::vector<ListedFile>* listed, uint64
     listed->push_back({entry.cFileName, std::move(storedName), entry.nFileSizeLow});
     *totalData += entry.nFileSizeLow;
   } while (build.files.FindNextFileA(*search, &entry));
-  return true;
+  return RefuseNameClashes(build, *listed);
 }
 
 // Fills the record stream in place, record after record. False when a file

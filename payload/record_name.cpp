@@ -51,4 +51,10 @@ const char* RecordNameProblem(const std::string& name) {
 
 bool IsValidRecordName(const std::string& name) { return RecordNameProblem(name) == nullptr; }
 
+std::string RecordNameKey(const std::string& name) {
+  std::string key = name;
+  for (char& c : key) c = UpperAscii(c);
+  return key;
+}
+
 }  // namespace kesmar

@@ -18,4 +18,9 @@ bool IsValidRecordName(const std::string& name);
 // tell a person what is wrong.
 const char* RecordNameProblem(const std::string& name);
 
+// The name as one folder on Windows tells names apart: ASCII letters in
+// upper case. Two records whose keys are equal would become one file there,
+// the later replacing the earlier.
+std::string RecordNameKey(const std::string& name);
+
 }  // namespace kesmar

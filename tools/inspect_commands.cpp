@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iomanip>
+#include <map>
 
 #include "payload/payload_format.h"
 #include "payload/record_name.h"
@@ -131,9 +132,19 @@ int VerifyPayload(const std::string& path, std::ostream& out, std::ostream& err)
   PayloadRecord record;
   uint32_t count = 0;
   bool setupFound = false;
+  // Names Windows cannot tell apart become one file there: the launcher would
+  // write the later record over the earlier one.
+  std::map<std::string, std::pair<uint32_t, std::string>> seen;
   for (uint32_t offset = 0; offset < stream.size; offset = record.next, ++count) {
     ReadRecord(stream.data(), stream.size, offset, &record);  // checked above
     setupFound = setupFound || record.name == kSetupProgramName;
+    const auto [it, added] = seen.emplace(RecordNameKey(record.name), std::make_pair(count, record.name));
+    if (!added) {
+      err << path << ": record " << count + 1 << " at offset " << offset << ": name \""
+          << PrintableName(record.name) << "\" is also record " << it->second.first + 1 << "'s (\""
+          << PrintableName(it->second.second) << "\") on Windows; one file would replace the other\n";
+      return 1;
+    }
   }
   if (!setupFound) {
     // The launcher picks the setup program by this exact name, letter case included.

@@ -77,6 +77,18 @@ TEST(BuildReport, OneLinePerReason) {
        "finst: files add up to 4 GiB or more"},
       {[](FakeFileSystem& fs) {
          FinstWithAText(fs);
+         fs.AddFile("finst\\A.TXT", "x");
+       },
+       "finst\\A.TXT: same name as a.txt apart from letter case"},
+      {[](FakeFileSystem& fs) {
+         fs.AddFolder("finst");
+         fs.AddFile("finst\\" + std::string(254, 'n') + "-one", "1");
+         fs.AddFile("finst\\" + std::string(254, 'n') + "-two", "2");
+       },
+       "finst\\" + std::string(254, 'n') + "-two: same first 254 bytes of name as " +
+           std::string(254, 'n') + "-one"},
+      {[](FakeFileSystem& fs) {
+         FinstWithAText(fs);
          fs.Fail("OpenFileForReading", "finst\\a.txt");
        },
        "finst\\a.txt: cannot open"},

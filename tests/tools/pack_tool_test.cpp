@@ -76,6 +76,10 @@ std::vector<Input> Inputs() {
        "record 2 at offset 275: name \"con\": reserved device name"},
       {"name with a slash", Container(RecordStream({{"KesmarSetup.exe", kSetup}, {"d/x", "1"}})), 0, 1, 1,
        "record 2 at offset 275: name \"d/x\": path separator in name"},
+      {"names one file on Windows", Container(RecordStream({{"KesmarSetup.exe", kSetup}, {"A.txt", "1"},
+                                                             {"a.TXT", "2"}})), 0, 1, 0,
+       "record 3 at offset 535: name \"a.TXT\" is also record 2's (\"A.txt\") on Windows; "
+       "one file would replace the other"},
       {"PE file without the resource", PeImage(good, "RCDATA"), 1, 1, 1,
        "a PE file but no launcher payload: no resource of type \"RAW\""},
       {"launcher with a damaged payload", PeImage(badProperties), 1, 1, 1,
