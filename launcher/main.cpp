@@ -1,4 +1,5 @@
 // wWinMain: the launcher executable's entry; builds the Win32 platform and runs.
+#include "launcher/dll_search.h"
 #include "launcher/run_launcher.h"
 #include "platform/file_system.h"
 #include "platform/fonts.h"
@@ -7,6 +8,10 @@
 #include "platform/win32/windows_api.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR argumentText, int) {
+  // Before anything can load a DLL by name: a DLL planted in the launcher's
+  // folder must never be picked up. Without the function (Vista or 7 lacking
+  // the update) the run goes on with Windows' own search order.
+  kesmar::RestrictDllSearchToSystemFolder();
   // Every platform object lives in this frame: nothing of ours outlives the
   // entry, and no exit-time handler is registered.
   auto files = kesmar::CreateNativeFileSystem();

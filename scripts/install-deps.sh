@@ -13,7 +13,7 @@ packages=(
   # Where the kernel has its 32-bit support switched off, 32-bit Wine runs
   # under qemu-user, with a small preload built by gcc -m32 (scripts/ia32-setup).
   qemu-user-static gcc-multilib
-  pkg-config binutils file
+  pkg-config binutils file time
   # Authenticode signing of launchers (scripts/sign-launcher) and the tests of it.
   osslsigncode openssl
 )

@@ -7,6 +7,7 @@
 #include "platform/processes.h"
 #include "platform/window.h"
 #include "tests/fakes/call_log.h"
+#include "tests/fakes/failure_set.h"
 
 namespace kesmar::testing {
 
@@ -20,12 +21,17 @@ class FakeProcesses final : public ProcessApi {
   // Runs while the launcher waits: what the setup program does to the disk.
   std::function<void()> whileRunning;
   StartupData lastStartup;
+  // Makes matching calls fail; see FailureSet. The argument matched is the
+  // file for CreateProcessA and ShellExecuteExA. Only these two can fail.
+  void Fail(const std::string& operation, const std::string& argument = "", int nth = 0) {
+    failures_.Add(operation, argument, nth);
+  }
 
   bool CreateProcessA(const std::string& application, const std::string& currentDirectory,
                       const StartupData& startup, ProcessInformation* info) override {
     log_->Add("CreateProcessA(" + application + "," + currentDirectory + ")");
     lastStartup = startup;
-    if (!createSucceeds) return false;
+    if (!createSucceeds || failures_.ShouldFail("CreateProcessA", application)) return false;
     info->hProcess = &process_;
     info->hThread = &thread_;
     return true;
@@ -43,7 +49,7 @@ class FakeProcesses final : public ProcessApi {
   bool ShellExecuteExA(const std::string& file, const std::string& directory,
                        ProcessHandle* process) override {
     log_->Add("ShellExecuteExA(open," + file + "," + directory + ")");
-    if (!shellSucceeds) return false;
+    if (!shellSucceeds || failures_.ShouldFail("ShellExecuteExA", file)) return false;
     *process = shellGivesHandle ? &shellProcess_ : nullptr;
     return true;
   }
@@ -56,6 +62,7 @@ class FakeProcesses final : public ProcessApi {
     return "unknown";
   }
   CallLog* log_;
+  FailureSet failures_;
   int process_ = 0, thread_ = 0, shellProcess_ = 0;
 };
 
@@ -63,20 +70,27 @@ class FakeWindow final : public WindowApi {
  public:
   explicit FakeWindow(CallLog* log) : log_(log) {}
   bool createSucceeds = true;
+  // Makes matching calls fail; see FailureSet. A failed LoadStringW gives an
+  // empty string. The argument matched is always empty.
+  void Fail(const std::string& operation, const std::string& argument = "", int nth = 0) {
+    failures_.Add(operation, argument, nth);
+  }
 
   std::wstring LoadStringW(uint32_t id, int limit) override {
     log_->Add("LoadStringW(" + std::to_string(id) + "," + std::to_string(limit) + ")");
+    if (failures_.ShouldFail("LoadStringW", "")) return std::wstring();
     return L"KesmarSetupWin";
   }
   void RegisterLauncherClass(const std::wstring&) override { log_->Add("RegisterLauncherClass"); }
   bool CreateLauncherWindow(const std::wstring&, const std::wstring&) override {
     log_->Add("CreateLauncherWindow");
-    return createSucceeds;
+    return createSucceeds && !failures_.ShouldFail("CreateLauncherWindow", "");
   }
   void HideLauncherWindow() override { log_->Add("HideLauncherWindow"); }
 
  private:
   CallLog* log_;
+  FailureSet failures_;
 };
 
 }  // namespace kesmar::testing

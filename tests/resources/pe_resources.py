@@ -56,6 +56,33 @@ class PeFile:
                 return raw_offset + rva - start
         raise PeError("RVA 0x%x outside every section" % rva)
 
+    def imports(self):
+        """{DLL name: [function names, or "#ordinal"]} from the import directory."""
+        found = {}
+        if len(self.directories) < 2 or not self.directories[1][0]:
+            return found
+        at = self.offset(self.directories[1][0])
+        while True:
+            lookup, _, _, name_rva, address = struct.unpack_from("<IIIII", self.data, at)
+            if name_rva == 0:
+                return found
+            functions = found.setdefault(self._string(name_rva), [])
+            entry = self.offset(lookup or address)
+            while True:
+                value = struct.unpack_from("<I", self.data, entry)[0]
+                if value == 0:
+                    break
+                if value & 0x80000000:
+                    functions.append("#%d" % (value & 0xFFFF))
+                else:
+                    functions.append(self._string(value + 2))
+                entry += 4
+            at += 20
+
+    def _string(self, rva):
+        start = self.offset(rva)
+        return self.data[start:self.data.index(b"\0", start)].decode("latin-1")
+
     def _read_export_and_debug_stamps(self):
         if len(self.directories) > 0 and self.directories[0][0]:
             stamp = struct.unpack_from("<I", self.data, self.offset(self.directories[0][0]) + 4)[0]
