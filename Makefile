@@ -6,8 +6,9 @@
 #                 (host, host under ASan+UBSan, fuzz seeds and smoke, win32 under Wine)
 #   make launcher FINST=<folder> | PAYLOAD=<file> [OUT=<path>]
 #   make fuzz     fuzz each libFuzzer target for FUZZ_SECONDS (default 300)
+#   make bench    time the builder and the extraction beside xz and 7zz (never part of make test)
 .PHONY: all host win32 asan fuzz-build deps test test-host test-win32 test-asan test-fuzz fuzz \
-	launcher demo clean
+	launcher demo bench clean
 
 all: host win32
 
@@ -52,6 +53,11 @@ fuzz: fuzz-build
 	    -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 	    build/fuzz/found/$$target tests/fuzz/corpus/$$target || exit 1; \
 	done
+
+# Prints a table, then as its last line the ratios against the peers.
+BENCH_REPEATS ?= 3
+bench: host
+	@python3 bench/run_bench.py build/host $(BENCH_REPEATS)
 
 launcher: host
 	@bash scripts/make-launcher
