@@ -1,6 +1,5 @@
 // kesmar-bench-extract: the launcher's extraction path on the host, timed, for make bench.
 //
-//
 // Usage: kesmar-bench-extract <container file> <repeats>
 // Serves the container as the payload resource, runs ExtractPayload over the
 // machine's file system (folder kesmarsN under $TMPDIR), then removes what it
