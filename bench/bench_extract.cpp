@@ -2,7 +2,8 @@
 //
 // Usage: kesmar-bench-extract <container file> <repeats>
 // Serves the container as the payload resource, runs ExtractPayload over the
-// machine's file system (folder kesmarsN under $TMPDIR), then removes what it
+// machine's file system (folder kesmarsN in the temporary folder: $TMPDIR on
+// Linux, %TEMP% in the Windows build), then removes what it
 // wrote. Fonts are not installed: the Fonts folder is reported missing, so
 // the font files are only deleted. Prints the best extraction time and the
 // process's peak resident memory.
@@ -53,9 +54,13 @@ class NoFonts final : public FontApi {
   bool CreateBroadcastThread() override { return false; }
 };
 
-// The peak resident size of this process image, VmHWM. getrusage's
-// ru_maxrss would also count the parent's size at the fork before exec.
+// The peak resident size of this process image, VmHWM (-1 where there is no
+// /proc, as on Windows). getrusage's ru_maxrss would also count the parent's
+// size at the fork before exec.
 long PeakResidentKib() {
+#ifdef _WIN32
+  return -1;  // Wine would hand us its host process's /proc entry
+#endif
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line)) {

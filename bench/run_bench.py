@@ -3,6 +3,9 @@
 
 Usage: run_bench.py <build/host folder> [repeats]
 
+When build/win32/kesmar-bench-extract.exe exists (make win32), the 32-bit
+extraction is also timed under Wine, through scripts/wine-run.
+
 Every figure is the best of `repeats` runs (default 3). Times are wall-clock
 seconds; our extraction is timed inside kesmar-bench-extract (decode, check,
 every file written), the peers as whole processes. Nothing here is a test:
@@ -104,6 +107,15 @@ def main():
         seven_decode = best_time(["7zz", "e", "-so", alone], repeats)
         xz_decode = best_time(["xz", "-d", "-c", "--format=lzma", alone], repeats)
 
+        wine_exe = os.path.join(os.path.dirname(host), "win32", "kesmar-bench-extract.exe")
+        wine_time = None
+        if os.path.isfile(wine_exe):
+            result = subprocess.run([os.path.join(HERE, "..", "scripts", "wine-run"), wine_exe,
+                                     "datakes.lzma", str(repeats)], cwd=work,
+                                    stdout=subprocess.PIPE, check=True, text=True)
+            wine_figures = dict(item.split("=") for item in result.stdout.split())
+            wine_time = float(wine_figures["extract_seconds"])
+
         floor = stream_size + len(container)
         rows = [
             ("payload", "%d files, %.2f MiB (record stream %.2f MiB)"
@@ -112,6 +124,9 @@ def main():
             ("xz --format=lzma", "%.3f s, %d bytes" % (xz_time, xz_size)),
             ("7zz a, one thread", "%.3f s, %d bytes (.7z)" % (seven_time, seven_size)),
             ("extraction (ours, files written)", "%.3f s" % extract_time),
+            ("extraction, 32-bit exe under Wine",
+             "%.3f s, %.2f x the host's" % (wine_time, wine_time / extract_time)
+             if wine_time is not None else "not built (make win32)"),
             ("7zz e, decode to /dev/null", "%.3f s" % seven_decode),
             ("xz -d, decode to /dev/null", "%.3f s" % xz_decode),
             ("extraction peak resident", "%.2f MiB (floor S + container %.2f MiB)"
