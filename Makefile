@@ -3,11 +3,14 @@
 #                 the launcher with the sample payload among them
 #   make demo     build and run the sample launcher under Wine, and tell what happened
 #   make test     install what is missing, build, run every test suite
-#                 (host, host under ASan+UBSan, win32 under Wine)
+#                 (host, host under ASan+UBSan, fuzz seeds and smoke, win32 under Wine)
 #   make launcher FINST=<folder> | PAYLOAD=<file> [OUT=<path>]
 #                 [SIGN_CERT=<pem> SIGN_KEY=<pem> | SIGN_PKCS12=<file>]
 #                 [SIGN_PASSWORD=<text> | SIGN_PASSWORD_FILE=<file>] [SIGN_TIMESTAMP_URL=<url>]
-.PHONY: all host win32 asan deps test test-host test-win32 test-asan launcher demo clean
+#   make fuzz     fuzz each libFuzzer target for FUZZ_SECONDS (default 300)
+#   make bench    time the builder and the extraction beside xz and 7zz (never part of make test)
+.PHONY: all host win32 asan fuzz-build deps test test-host test-win32 test-asan test-fuzz fuzz \
+	launcher demo bench clean
 
 all: host win32
 
@@ -23,6 +26,9 @@ build/win32/CMakeCache.txt:
 build/asan/CMakeCache.txt:
 	cmake --preset asan >/dev/null
 
+build/fuzz/CMakeCache.txt:
+	cmake --preset fuzz >/dev/null
+
 host: build/host/CMakeCache.txt
 	cmake --build --preset host
 
@@ -35,6 +41,26 @@ win32: host build/win32/CMakeCache.txt
 asan: build/asan/CMakeCache.txt
 	cmake --build --preset asan
 
+fuzz-build: build/fuzz/CMakeCache.txt
+	cmake --build --preset fuzz
+
+# Each target fuzzes from its committed seeds; what it finds new is kept in
+# build/fuzz/found/<target>, and a crash leaves its input in the current folder.
+FUZZ_SECONDS ?= 300
+FUZZ_TARGETS = fuzz_container fuzz_extract
+fuzz: fuzz-build
+	@for target in $(FUZZ_TARGETS); do \
+	  mkdir -p build/fuzz/found/$$target && \
+	  build/fuzz/tests/fuzz/$$target -rss_limit_mb=2048 -malloc_limit_mb=512 -timeout=20 \
+	    -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    build/fuzz/found/$$target tests/fuzz/corpus/$$target || exit 1; \
+	done
+
+# Prints a table, then as its last line the ratios against the peers.
+BENCH_REPEATS ?= 3
+bench: host
+	@python3 bench/run_bench.py build/host $(BENCH_REPEATS)
+
 launcher: host
 	@bash scripts/make-launcher
 
@@ -43,8 +69,8 @@ demo: deps
 	@python3 scripts/demo.py
 
 test: deps
-	$(MAKE) all asan
-	$(MAKE) test-host test-asan test-win32
+	$(MAKE) all asan fuzz-build
+	$(MAKE) test-host test-asan test-fuzz test-win32
 
 test-host:
 	ctest --preset host
@@ -54,6 +80,10 @@ test-win32:
 
 test-asan:
 	ctest --preset asan
+
+# The seeds replayed, then a short fuzzing run per target.
+test-fuzz:
+	ctest --preset fuzz
 
 clean:
 	rm -rf build
