@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "builder/build_payload.h"
-#include "tools/inspect_commands.h"
+#include "tools/container_commands.h"
 #include "tools/payload_file.h"
 #include "tools/progress_line.h"
 

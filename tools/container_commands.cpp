@@ -1,5 +1,5 @@
 // list, verify and extract over a decoded payload.
-#include "tools/inspect_commands.h"
+#include "tools/container_commands.h"
 
 #include <fcntl.h>
 #include <unistd.h>
