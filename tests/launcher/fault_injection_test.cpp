@@ -6,10 +6,7 @@
 
 #include "launcher/extract_payload.h"
 #include "launcher/run_launcher.h"
-#include "tests/fakes/fake_file_system.h"
-#include "tests/fakes/fake_font_api.h"
-#include "tests/fakes/fake_processes.h"
-#include "tests/fakes/fake_resource_api.h"
+#include "tests/fakes/fake_platform.h"
 #include "tests/support/payload_helpers.h"
 
 namespace kesmar::testing {
@@ -18,22 +15,15 @@ namespace {
 const std::string kTemp = "C:\\Temp";
 
 // A run with two fonts, so that the font calls have a first and a later call.
-struct World {
+struct World : FakePlatform {
   World() {
     ResetFolderCounter();
-    fs.AddFolder(kTemp);
-    fs.AddFolder("C:\\Windows\\Fonts");
     // Made once: the encoder's set-up dominates a run over the fakes.
     static const Bytes payload = Container(RecordStream({{"readme.txt", "hello"},
                                                          {"KesmarSetup.exe", "MZ"},
                                                          {"Sans.ttf", "font one"},
                                                          {"Mono.TTF", "font two"}}));
     resources.SetPayload(payload);
-    platform.files = &fs;
-    platform.fonts = &fonts;
-    platform.resources = &resources;
-    platform.processes = &processes;
-    platform.window = &window;
   }
   // Every fake is told; only the one that has the operation ever matches it.
   void Fail(const std::string& operation, int nth) {
@@ -43,14 +33,6 @@ struct World {
     processes.Fail(operation, "", nth);
     window.Fail(operation, "", nth);
   }
-
-  CallLog log;
-  FakeFileSystem fs{&log};
-  FakeFontApi fonts{&log};
-  FakeResourceApi resources{&log};
-  FakeProcesses processes{&log};
-  FakeWindow window{&log};
-  Platform platform;
 };
 
 // "DeleteFileA(C:\x)" -> "DeleteFileA"; "LoadResource" stays as it is.

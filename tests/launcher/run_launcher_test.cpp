@@ -5,10 +5,7 @@
 
 #include "launcher/extract_payload.h"
 #include "launcher/run_launcher.h"
-#include "tests/fakes/fake_file_system.h"
-#include "tests/fakes/fake_font_api.h"
-#include "tests/fakes/fake_processes.h"
-#include "tests/fakes/fake_resource_api.h"
+#include "tests/fakes/fake_platform.h"
 #include "tests/support/payload_helpers.h"
 
 namespace kesmar::testing {
@@ -18,30 +15,15 @@ const std::string kTemp = "C:\\Temp";
 const std::string kFolder = kTemp + "\\kesmars0";
 const std::string kSetup = kFolder + "\\KesmarSetup.exe";
 
-struct World {
+struct World : FakePlatform {
   World() {
     ResetFolderCounter();
-    fs.AddFolder(kTemp);
-    fs.AddFolder("C:\\Windows\\Fonts");
     resources.SetPayload(Container(RecordStream(
         {{"readme.txt", "hello"}, {"KesmarSetup.exe", "MZ"}, {"Sans.ttf", "font"}})));
-    platform.files = &fs;
-    platform.fonts = &fonts;
-    platform.resources = &resources;
-    platform.processes = &processes;
-    platform.window = &window;
   }
   int Run(const std::wstring& argumentText) { return RunLauncher(platform, argumentText); }
   // Removal attempts that still had the folder to look at.
   size_t FolderAttempts() const { return log.Count("GetFileAttributesA(" + kFolder + ")") - 1; }
-
-  CallLog log;
-  FakeFileSystem fs{&log};
-  FakeFontApi fonts{&log};
-  FakeResourceApi resources{&log};
-  FakeProcesses processes{&log};
-  FakeWindow window{&log};
-  Platform platform;
 };
 
 TEST(RunLauncher, ExitCodesAttemptsAndPausesByPath) {

@@ -1,0 +1,34 @@
+// Every launcher fake on one shared call log, wired into a Platform, over an empty C:\Temp and Fonts folder.
+#pragma once
+
+#include "platform/platform.h"
+#include "tests/fakes/fake_file_system.h"
+#include "tests/fakes/fake_font_api.h"
+#include "tests/fakes/fake_processes.h"
+#include "tests/fakes/fake_resource_api.h"
+
+namespace kesmar::testing {
+
+struct FakePlatform {
+  FakePlatform() {
+    fs.AddFolder("C:\\Temp");
+    fs.AddFolder("C:\\Windows\\Fonts");
+    platform.files = &fs;
+    platform.fonts = &fonts;
+    platform.resources = &resources;
+    platform.processes = &processes;
+    platform.window = &window;
+  }
+  FakePlatform(const FakePlatform&) = delete;
+  FakePlatform& operator=(const FakePlatform&) = delete;
+
+  CallLog log;
+  FakeFileSystem fs{&log};
+  FakeFontApi fonts{&log};
+  FakeResourceApi resources{&log};
+  FakeProcesses processes{&log};
+  FakeWindow window{&log};
+  Platform platform;
+};
+
+}  // namespace kesmar::testing
