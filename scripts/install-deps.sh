@@ -10,13 +10,93 @@ packages=(
   fonts-dejavu-core
   clang-14 libclang-rt-14-dev llvm-14
   wine wine64 wine32:i386
-  # Where the kernel has its 32-bit support switched off, 32-bit Wine runs
-  # under qemu-user, with a small preload built by gcc -m32 (scripts/ia32-setup).
-  qemu-user-static gcc-multilib
   pkg-config binutils file time
   # Authenticode signing of launchers (scripts/sign-launcher) and the tests of it.
   osslsigncode openssl
 )
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Where the kernel cannot run 32-bit programs, qemu-user runs them; the one of
+# Debian 12 (7.2) crashes a process that ends while other threads are alive,
+# so qemu-user 8 or later comes from the backports suite of the archive this
+# machine already uses. That suite is pinned low: nothing else comes from it.
+emulator_minimum=1:8
+install_emulator() {
+  "$root/scripts/ia32-setup" --native && return 0
+  local installed
+  installed=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
+  if [ -n "$installed" ] && dpkg --compare-versions "$installed" ge "$emulator_minimum"; then
+    return 0
+  fi
+  if [ "$(id -u)" != 0 ]; then
+    echo "install-deps: this kernel cannot run 32-bit programs; qemu-user $emulator_minimum or later is needed" \
+         "from ${codename}-backports: run this script as root" >&2
+    exit 1
+  fi
+  add_backports
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "qemu-user/${codename}-backports"
+}
+
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+
+# The URI and keyring of the source that serves the release itself, from
+# deb822 files or one-line entries.
+main_source() {
+  local file
+  for file in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$file" ] || continue
+    awk -v suite="$codename" '
+      function flush() {
+        if (types ~ /(^| )deb( |$)/ && (" " suites " ") ~ (" " suite " ") && uri != "") { print uri " " key; found = 1; exit }
+        types = suites = uri = key = ""
+      }
+      /^[ \t]*$/ { flush(); next }
+      tolower($1) == "types:" { types = $0; sub(/^[^:]*:[ \t]*/, "", types) }
+      tolower($1) == "suites:" { suites = $0; sub(/^[^:]*:[ \t]*/, "", suites) }
+      tolower($1) == "uris:" { uri = $2 }
+      tolower($1) == "signed-by:" { key = $2 }
+      END { if (!found) flush() }' "$file"
+  done | head -n 1 | grep . && return 0
+  local line
+  line=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+         grep -E "^[[:space:]]*deb[[:space:]]" | grep -E "[[:space:]]${codename}[[:space:]]" | head -n 1) || return 1
+  local key uri
+  key=$(sed -n 's/.*signed-by=\([^] ]*\).*/\1/p' <<<"$line")
+  uri=$(sed -e 's/\[[^]]*\]//' <<<"$line" | awk '{print $2}')
+  [ -n "$uri" ] && echo "$uri ${key}"
+}
+
+add_backports() {
+  local list=/etc/apt/sources.list.d/kesmar-backports.sources
+  local pins=/etc/apt/preferences.d/kesmar-backports
+  if ! grep -rqsE "(^|[[:space:]])${codename}-backports([[:space:]]|$)" \
+         /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; then
+    local source uri key
+    source=$(main_source) || { echo "install-deps: no apt source for $codename to take the backports suite from" >&2; exit 1; }
+    read -r uri key <<<"$source"
+    {
+      echo "Types: deb"
+      echo "URIs: $uri"
+      echo "Suites: ${codename}-backports"
+      echo "Components: main"
+      [ -n "$key" ] && echo "Signed-By: $key"
+    } >"$list"
+  fi
+  if [ ! -f "$pins" ]; then
+    cat >"$pins" <<PINS
+# Nothing comes from ${codename}-backports but what scripts/install-deps.sh names.
+Package: *
+Pin: release n=${codename}-backports
+Pin-Priority: 1
+
+Package: qemu-user
+Pin: release n=${codename}-backports
+Pin-Priority: 500
+PINS
+  fi
+}
 
 missing=()
 need_i386=0
@@ -30,6 +110,7 @@ for p in "${packages[@]}"; do
 done
 
 if [ "$need_i386" = 0 ] && [ "${#missing[@]}" = 0 ]; then
+  install_emulator
   exit 0
 fi
 
@@ -46,3 +127,4 @@ if [ "$need_i386" = 1 ]; then
 fi
 apt-get update -q
 apt-get install -y -q --no-install-recommends "${missing[@]}"
+install_emulator
