@@ -21,10 +21,19 @@ def wine_env(**extra):
     return env
 
 
-def run_wine(*argv, cwd=None, env=None, timeout=300):
+# Each run is bounded by wine-run itself, which stops the prefix's wineserver
+# on a time-out; a normal run here takes a few seconds.
+RUN_LIMIT_SECONDS = 60
+
+
+def run_wine(*argv, cwd=None, env=None):
     started = time.monotonic()
-    proc = subprocess.run([ARGS.wine_run, *argv], cwd=cwd, env=env or wine_env(),
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+    env = dict(env or wine_env(), WINE_RUN_TIME_LIMIT=str(RUN_LIMIT_SECONDS))
+    proc = subprocess.run([ARGS.wine_run, *argv], cwd=cwd, env=env,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=RUN_LIMIT_SECONDS + 60)
+    if proc.returncode == 124:
+        raise AssertionError(proc.stderr.decode(errors="replace").strip().splitlines()[-1])
     return proc.returncode, time.monotonic() - started
 
 
@@ -88,6 +97,24 @@ def win_ini_fonts():
     return entries
 
 
+def remove_win_ini_fonts(keys):
+    path = os.path.join(ARGS.prefix, "drive_c", "windows", "win.ini")
+    if not os.path.exists(path):
+        return
+    with open(path, "rb") as f:
+        lines = f.read().decode("latin-1").splitlines(keepends=True)
+    kept, section = [], None
+    for line in lines:
+        stripped = line.strip()
+        if stripped.startswith("["):
+            section = stripped.strip("[]").lower()
+        elif section == "fonts" and stripped.split("=", 1)[0] in keys:
+            continue
+        kept.append(line)
+    with open(path, "wb") as f:
+        f.write("".join(kept).encode("latin-1"))
+
+
 def container_with_end_marker(records):
     stream = b""
     for name, data in records:
@@ -126,21 +153,40 @@ class LauncherEndToEnd(unittest.TestCase):
         self.assertEqual(sorted(beside), ["KesmarSetup.exe", "README.md"])  # the font is gone
         self.assertEqual(kesmars_folders(), [], "everything extracted was removed")
 
-    def test_three_fonts_installed_and_registered(self):
-        code, _ = self.run_launcher(ARGS.fonts_launcher)
-        self.assertEqual(code, 0)
+    def test_three_fonts_installed_and_registered_twice(self):
+        # The second run finds the fonts in the Fonts folder already: they are
+        # not overwritten, but still registered, and their copies deleted.
         fonts_dir = os.path.join(ARGS.prefix, "drive_c", "windows", "Fonts")
-        entries = win_ini_fonts()
-        for name in ARGS.fonts:
-            self.assertTrue(os.path.exists(os.path.join(fonts_dir, name)), name)
-            self.assertEqual(entries.get(name[:-4] + " (True Type)"), name)
-        lines = read_report(self.report)
-        seen = report_section(lines, "TrueType entries")
-        for name in ARGS.fonts:
-            self.assertIn(name[:-4] + " (True Type) = " + name, seen)
-        beside = report_section(lines, "Files beside the program")
-        self.assertFalse([n for n in beside if n.lower().endswith(".ttf")])
-        self.assertEqual(kesmars_folders(), [])
+        keys = [name[:-4] + " (True Type)" for name in ARGS.fonts]
+        for name in ARGS.fonts:  # left by an earlier run of this test in the prefix
+            if os.path.exists(os.path.join(fonts_dir, name)):
+                os.remove(os.path.join(fonts_dir, name))
+        remove_win_ini_fonts(keys)
+        marker = b"kept by the second run"
+        for run in ("first run", "second run"):
+            if run == "second run":
+                # Mark the installed files and drop their entries: the second
+                # run must keep the files as they are and register them again.
+                for name in ARGS.fonts:
+                    with open(os.path.join(fonts_dir, name), "ab") as f:
+                        f.write(marker)
+                remove_win_ini_fonts(keys)
+                os.remove(self.report)
+            with self.subTest(run):
+                code, _ = self.run_launcher(ARGS.fonts_launcher)
+                self.assertEqual(code, 0)
+                entries = win_ini_fonts()
+                for name, key in zip(ARGS.fonts, keys):
+                    with open(os.path.join(fonts_dir, name), "rb") as f:
+                        self.assertEqual(f.read().endswith(marker), run == "second run", name)
+                    self.assertEqual(entries.get(key), name)
+                lines = read_report(self.report)
+                seen = report_section(lines, "TrueType entries")
+                for name, key in zip(ARGS.fonts, keys):
+                    self.assertIn(key + " = " + name, seen)
+                beside = report_section(lines, "Files beside the program")
+                self.assertFalse([n for n in beside if n.lower().endswith(".ttf")])
+                self.assertEqual(kesmars_folders(), [])
 
     def test_command_lines(self):
         spaced = os.path.join(self.work, "dir with space")
