@@ -1,6 +1,7 @@
 // IsValidRecordName and the reasons behind its refusals.
 #include "payload/record_name.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "payload/payload_format.h"
@@ -34,22 +35,43 @@ bool IsReservedDeviceName(const std::string& name) {
 
 }  // namespace
 
-const char* RecordNameProblem(const std::string& name) {
+const char* RecordNameProblem(const std::string& name, const LeadBytes& leadBytes) {
   if (name.empty()) return "empty name";
   if (name.size() > PayloadRecord::kMaxNameLength) return "name longer than 254 bytes";
-  for (unsigned char c : name) {
+  bool endsInTwoByteCharacter = false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    endsInTwoByteCharacter = leadBytes.Has(c);
+    if (endsInTwoByteCharacter) {
+      // Windows reads this byte and the next as one character.
+      if (++i == name.size()) return "name ends inside a two-byte character";
+      if (static_cast<unsigned char>(name[i]) < 32) return "control character in name";
+      continue;
+    }
     if (c < 32) return "control character in name";
     if (c == '\\' || c == '/') return "path separator in name";
     if (std::strchr(":*?\"<>|", c) != nullptr) return "character not allowed in a Windows file name";
   }
   if (name == "." || name == "..") return "not a file name";
   const char last = name.back();
-  if (last == ' ' || last == '.') return "name ends in a blank or a dot";
+  if (!endsInTwoByteCharacter && (last == ' ' || last == '.')) return "name ends in a blank or a dot";
   if (IsReservedDeviceName(name)) return "reserved device name";
   return nullptr;
 }
 
-bool IsValidRecordName(const std::string& name) { return RecordNameProblem(name) == nullptr; }
+bool IsValidRecordName(const std::string& name, const LeadBytes& leadBytes) {
+  return RecordNameProblem(name, leadBytes) == nullptr;
+}
+
+std::string CutRecordName(const std::string& name, const LeadBytes& leadBytes) {
+  size_t end = 0;
+  while (end < name.size()) {
+    const size_t next = end + (leadBytes.Has(static_cast<unsigned char>(name[end])) ? 2 : 1);
+    if (next > PayloadRecord::kMaxNameLength) break;
+    end = next;
+  }
+  return name.substr(0, std::min(end, name.size()));
+}
 
 std::string RecordNameKey(const std::string& name) {
   std::string key = name;

@@ -3,11 +3,11 @@
 
 #include "payload/byte_block.h"
 #include "payload/payload_format.h"
-#include "payload/record_name.h"
 
 namespace kesmar {
 
-bool CheckRecordStream(const uint8_t* stream, uint32_t d, RecordStreamFault* fault) {
+bool CheckRecordStream(const uint8_t* stream, uint32_t d, RecordStreamFault* fault,
+                       const LeadBytes& leadBytes) {
   RecordStreamFault found;
   PayloadRecord record;
   uint32_t offset = 0;
@@ -26,7 +26,7 @@ bool CheckRecordStream(const uint8_t* stream, uint32_t d, RecordStreamFault* fau
       }
       break;
     }
-    if (const char* problem = RecordNameProblem(record.name)) {
+    if (const char* problem = RecordNameProblem(record.name, leadBytes)) {
       found.kind = RecordStreamFault::kBadName;
       found.dataSize = record.dataSize;
       found.name = record.name;
@@ -41,6 +41,8 @@ bool CheckRecordStream(const uint8_t* stream, uint32_t d, RecordStreamFault* fau
   return ok;
 }
 
-bool CheckRecordStream(const uint8_t* stream, uint32_t d) { return CheckRecordStream(stream, d, nullptr); }
+bool CheckRecordStream(const uint8_t* stream, uint32_t d, const LeadBytes& leadBytes) {
+  return CheckRecordStream(stream, d, nullptr, leadBytes);
+}
 
 }  // namespace kesmar

@@ -4,12 +4,15 @@
 #include <cstdint>
 #include <string>
 
+#include "payload/record_name.h"
+
 namespace kesmar {
 
 // True when the d bytes are a well-formed record stream: every record's header
 // and data lie inside d, every name field holds a zero byte, every name passes
-// IsValidRecordName, and the records tile the stream exactly.
-bool CheckRecordStream(const uint8_t* stream, uint32_t d);
+// IsValidRecordName for names in the code page of `leadBytes`, and the
+// records tile the stream exactly.
+bool CheckRecordStream(const uint8_t* stream, uint32_t d, const LeadBytes& leadBytes = LeadBytes());
 
 // Where and why a record stream is not well formed.
 struct RecordStreamFault {
@@ -30,6 +33,7 @@ struct RecordStreamFault {
 
 // CheckRecordStream that also says where the first fault lies. `fault` is
 // left with kind kNone when the stream is well formed.
-bool CheckRecordStream(const uint8_t* stream, uint32_t d, RecordStreamFault* fault);
+bool CheckRecordStream(const uint8_t* stream, uint32_t d, RecordStreamFault* fault,
+                       const LeadBytes& leadBytes = LeadBytes());
 
 }  // namespace kesmar

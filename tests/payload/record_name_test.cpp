@@ -58,6 +58,45 @@ TEST(RecordName, Table) {
   }
 }
 
+// Lead bytes as code page 932 has them: 0x81-0x9F and 0xE0-0xFC.
+LeadBytes Cp932LeadBytes() {
+  LeadBytes lead;
+  for (unsigned b = 0x81; b <= 0xFC; ++b) {
+    if (b <= 0x9F || b >= 0xE0) lead.Add(uint8_t(b));
+  }
+  return lead;
+}
+
+TEST(RecordName, DoubleByteCodePage) {
+  const LeadBytes cp932 = Cp932LeadBytes();
+  const std::string so = "\x83\x5C";  // a katakana whose second byte is "\\"
+  struct Case {
+    std::string name;
+    const char* problemIn932;  // null: valid
+    bool validInSingleByte;
+  };
+  const std::vector<Case> cases = {
+      {so + ".txt", nullptr, false},
+      {"a" + so, nullptr, false},
+      {"\x81\x7C", nullptr, false},              // "|" as a second byte
+      {"\x81\x2E", nullptr, false},              // a character ending in "." ends no name in a dot
+      {"a\x83", "name ends inside a two-byte character", true},
+      {"\\" + so, "path separator in name", false},  // a first byte stands alone
+      {"\x83\x01", "control character in name", false},
+      {so + ".", "name ends in a blank or a dot", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_STREQ(RecordNameProblem(c.name, cp932), c.problemIn932) << Hex(c.name);
+    EXPECT_EQ(IsValidRecordName(c.name), c.validInSingleByte) << Hex(c.name);
+  }
+  // The cut to 254 bytes never keeps the first half of a character alone.
+  const std::string long932 = std::string(253, 'n') + so + "x";
+  EXPECT_EQ(CutRecordName(long932, cp932), std::string(253, 'n'));
+  EXPECT_EQ(CutRecordName(long932), long932.substr(0, 254));
+  EXPECT_EQ(CutRecordName("n" + long932, cp932), "n" + std::string(253, 'n'));
+  EXPECT_EQ(CutRecordName(std::string(252, 'n') + so + "x", cp932), std::string(252, 'n') + so);
+}
+
 TEST(RecordStreamCheck, Table) {
   const Bytes good = RecordStream({{"a.txt", "abc"}, {"b", ""}});
   Bytes noZero = good;
