@@ -27,6 +27,7 @@ struct Build {
   const std::string& inputFolder;
   const std::string& outputPath;
   BuildObserver* observer;
+  const RecordNameEncoding& names;
 
   std::string InputPath(const std::string& name) const { return inputFolder + "\\" + name; }
 
@@ -38,6 +39,22 @@ struct Build {
     }
     return false;
   }
+};
+
+// Names as the file system lists them, in its own ANSI code page: the
+// launcher's "-c" on Windows.
+class ListedAnsiNames final : public RecordNameEncoding {
+ public:
+  explicit ListedAnsiNames(FileSystem& files) : leadBytes_(AnsiLeadBytes(files)) {}
+  bool Encode(const std::string& listed, std::string* recordName, std::string*) const override {
+    *recordName = listed;
+    return true;
+  }
+  const LeadBytes& leadBytes() const override { return leadBytes_; }
+  std::string FoldKey(const std::string& recordName) const override { return RecordNameKey(recordName); }
+
+ private:
+  LeadBytes leadBytes_;
 };
 
 // Feeds the encoder's progress to the observer as a share of the stream.
@@ -59,7 +76,7 @@ class CompressionReport final : public CompressProgress {
 bool RefuseNameClashes(const Build& build, const std::vector<ListedFile>& listed) {
   std::map<std::string, const ListedFile*> seen;
   for (const ListedFile& file : listed) {
-    const auto [it, added] = seen.emplace(RecordNameKey(file.storedName), &file);
+    const auto [it, added] = seen.emplace(build.names.FoldKey(file.storedName), &file);
     if (added) continue;
     const ListedFile& first = *it->second;
     return build.Refuse(build.InputPath(file.name),
@@ -81,8 +98,12 @@ bool ListInputFolder(const Build& build, std::vector<ListedFile>* listed, uint64
   do {
     if (entry.dwFileAttributes & kFileAttributeDirectory) continue;  // ".", ".." and subfolders
     if (entry.nFileSizeHigh != 0) return build.Refuse(build.InputPath(entry.cFileName), "4 GiB or larger");
-    std::string storedName = entry.cFileName.substr(0, PayloadRecord::kMaxNameLength);
-    if (const char* problem = RecordNameProblem(storedName)) {
+    std::string recordName, encodingProblem;
+    if (!build.names.Encode(entry.cFileName, &recordName, &encodingProblem)) {
+      return build.Refuse(build.InputPath(entry.cFileName), encodingProblem);
+    }
+    std::string storedName = CutRecordName(recordName, build.names.leadBytes());
+    if (const char* problem = RecordNameProblem(storedName, build.names.leadBytes())) {
       return build.Refuse(build.InputPath(entry.cFileName), problem);
     }
     listed->push_back({entry.cFileName, std::move(storedName), entry.nFileSizeLow});
@@ -147,9 +168,19 @@ bool WriteContainer(const Build& build, const ByteBlock& container) {
 
 }  // namespace
 
+LeadBytes AnsiLeadBytes(FileSystem& files) {
+  LeadBytes leadBytes;
+  // No Windows code page has a lead byte below 0x81.
+  for (unsigned byte = 0x80; byte <= 0xFF; ++byte) {
+    if (files.IsDBCSLeadByte(uint8_t(byte))) leadBytes.Add(uint8_t(byte));
+  }
+  return leadBytes;
+}
+
 bool BuildPayload(FileSystem& files, const std::string& inputFolder, const std::string& outputPath,
-                  BuildObserver* observer) {
-  const Build build{files, inputFolder, outputPath, observer};
+                  BuildObserver* observer, const RecordNameEncoding* names) {
+  const ListedAnsiNames listedNames(files);
+  const Build build{files, inputFolder, outputPath, observer, names != nullptr ? *names : listedNames};
   std::vector<ListedFile> listed;
   uint64_t totalData = 0;
   if (!ListInputFolder(build, &listed, &totalData)) return false;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "payload/record_name.h"
 #include "platform/file_system.h"
 
 namespace kesmar {
@@ -31,11 +32,33 @@ class BuildObserver {
   virtual void Compressing(uint64_t done, uint64_t total) = 0;
 };
 
+// How the names a folder lists become record names. On Windows a listed
+// name already is one, in the ANSI code page; a host whose file names are in
+// another encoding converts them into a Windows code page here, and every
+// rule of the record name then applies to the converted bytes.
+class RecordNameEncoding {
+ public:
+  virtual ~RecordNameEncoding() = default;
+  // The record name for the listed name `listed`, before the cut to 254
+  // bytes. False, with a short phrase in `problem`, when there is none
+  // ("not representable in code page 1252").
+  virtual bool Encode(const std::string& listed, std::string* recordName, std::string* problem) const = 0;
+  // The lead bytes of the code page the record names are in.
+  virtual const LeadBytes& leadBytes() const = 0;
+  // The record name as Windows tells names apart: two names with equal keys
+  // are one file there.
+  virtual std::string FoldKey(const std::string& recordName) const = 0;
+};
+
+// The lead bytes of the ANSI code page of `files`, asked byte by byte.
+LeadBytes AnsiLeadBytes(FileSystem& files);
+
 // The same build over any folder and output file: packs the files directly
 // inside `inputFolder` and writes the container to `outputPath`, by way of
-// `outputPath` + ".tmp" beside it. BuildPayload(files) is this call with
-// "finst" and "datakes.lzma" and no observer.
+// `outputPath` + ".tmp" beside it. Without `names`, the listed names are the
+// record names, in the code page of `files`. BuildPayload(files) is this
+// call with "finst" and "datakes.lzma", no observer and no `names`.
 bool BuildPayload(FileSystem& files, const std::string& inputFolder, const std::string& outputPath,
-                  BuildObserver* observer = nullptr);
+                  BuildObserver* observer = nullptr, const RecordNameEncoding* names = nullptr);
 
 }  // namespace kesmar

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "builder/build_payload.h"
 #include "launcher/font_pass.h"
 #include "payload/byte_block.h"
 #include "payload/payload_format.h"
@@ -90,8 +91,10 @@ bool ExtractPayload(const Platform& platform, std::string* setupPath, std::strin
   // Everything about the records is checked before the first folder is made:
   // a stream that runs past its end, a name without its zero byte, or a name
   // that could reach outside the folder is refused as a whole, leaving
-  // nothing on disk.
-  if (!CheckRecordStream(stream.data(), stream.size)) return false;
+  // nothing on disk. Names are read as Windows will read them, in its own
+  // ANSI code page: in a double-byte one, a "\\" may be the second half of a
+  // character and no separator at all.
+  if (!CheckRecordStream(stream.data(), stream.size, AnsiLeadBytes(files))) return false;
 
   std::string base;
   if (!BaseFolderPath(files, &base)) return false;

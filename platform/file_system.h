@@ -80,6 +80,10 @@ class FileSystem {
   // (room `bufferLength` characters, terminator included). Returns its length,
   // 0 on failure, or the room needed when the buffer is too small.
   virtual uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) = 0;
+  // True when `byte` begins a two-byte character in the ANSI code page that
+  // this file system's names are in. A query of the code page only: it
+  // touches nothing and cannot fail.
+  virtual bool IsDBCSLeadByte(uint8_t byte) = 0;
 };
 
 // The file system of the machine the program runs on. The caller owns it, so

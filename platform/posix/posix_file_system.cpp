@@ -163,6 +163,10 @@ class PosixFileSystem final : public FileSystem {
     std::memcpy(buffer, path.c_str(), path.size() + 1);
     return uint32_t(path.size());
   }
+
+  // Names here are UTF-8, which has no two-byte characters of that kind; a
+  // host tool that packs for a Windows code page converts them itself.
+  bool IsDBCSLeadByte(uint8_t) override { return false; }
 };
 
 }  // namespace

@@ -71,6 +71,8 @@ class Win32FileSystem final : public FileSystem {
   uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) override {
     return ::GetTempPathA(bufferLength, buffer);
   }
+
+  bool IsDBCSLeadByte(uint8_t byte) override { return ::IsDBCSLeadByte(byte) != FALSE; }
 };
 
 }  // namespace

@@ -53,8 +53,16 @@ class FakeOutputFile final : public OutputFile {
 
 FakeFileSystem::FakeFileSystem(CallLog* log) : log_(log ? log : &ownLog_) {}
 
-std::string FakeFileSystem::Parent(const std::string& path) {
-  const size_t slash = path.rfind('\\');
+std::string FakeFileSystem::Parent(const std::string& path) const {
+  // As Windows reads a path: a "\\" after a lead byte is part of a character.
+  size_t slash = std::string::npos;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (leadBytes_.Has(static_cast<unsigned char>(path[i]))) {
+      ++i;
+    } else if (path[i] == '\\') {
+      slash = i;
+    }
+  }
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "payload/record_name.h"
 #include "platform/file_system.h"
 #include "tests/fakes/call_log.h"
 #include "tests/fakes/failure_set.h"
@@ -22,6 +23,8 @@ class FakeFileSystem final : public FileSystem {
   // Lists the file with this size instead of its real one.
   void SetListedSize(const std::string& path, uint64_t size);
   void SetTempPath(const std::string& path) { tempPath_ = path; }
+  // The ANSI code page's lead bytes, as IsDBCSLeadByte answers; none by default.
+  void SetLeadBytes(const LeadBytes& leadBytes) { leadBytes_ = leadBytes; }
 
   bool Exists(const std::string& path) const { return nodes_.count(path) != 0; }
   bool IsFolder(const std::string& path) const;
@@ -50,6 +53,8 @@ class FakeFileSystem final : public FileSystem {
   bool CopyFileA(const std::string& from, const std::string& to, bool failIfExists) override;
   bool MoveFileExA(const std::string& from, const std::string& to) override;
   uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) override;
+  // Not logged: a pure query of the code page, with no effect and no failure.
+  bool IsDBCSLeadByte(uint8_t byte) override { return leadBytes_.Has(byte); }
 
   // Used by the fake's output files.
   bool ShouldFail(const std::string& operation, const std::string& path) {
@@ -64,7 +69,7 @@ class FakeFileSystem final : public FileSystem {
     uint64_t listedSize = UINT64_MAX;  // UINT64_MAX: the content's size
     uint64_t order = 0;
   };
-  static std::string Parent(const std::string& path);
+  std::string Parent(const std::string& path) const;
   void Put(const std::string& path, Node node);
 
   CallLog ownLog_;
@@ -72,6 +77,7 @@ class FakeFileSystem final : public FileSystem {
   std::map<std::string, Node> nodes_;
   FailureSet failures_;
   std::string tempPath_ = "C:\\Temp\\";
+  LeadBytes leadBytes_;
   uint64_t nextOrder_ = 0;
 };
 

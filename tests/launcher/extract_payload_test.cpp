@@ -185,6 +185,23 @@ TEST(ExtractPayload, RefusalsLeaveNothingBehind) {
   }
 }
 
+TEST(ExtractPayload, NamesAreCheckedInTheSystemsCodePage) {
+  // "\x83\x5C" is one katakana in code page 932, and "\x83" then "\\" in 1252.
+  const Bytes payload = Container(RecordStream({{"\x83\x5C.txt", "1"}, {"KesmarSetup.exe", "MZ"}}));
+  World singleByte;
+  singleByte.resources.SetPayload(payload);
+  EXPECT_FALSE(singleByte.Extract());
+  singleByte.ExpectUntouched();
+
+  World japanese;
+  LeadBytes lead;
+  for (unsigned b = 0x81; b <= 0x9F; ++b) lead.Add(uint8_t(b));
+  japanese.fs.SetLeadBytes(lead);
+  japanese.resources.SetPayload(payload);
+  ASSERT_TRUE(japanese.Extract());
+  EXPECT_EQ(japanese.fs.Content(kFolder0 + "\\\x83\x5C.txt"), "1");
+}
+
 TEST(ExtractPayload, OnlyTheRawResource130IsRead) {
   const Bytes good = Container(RecordStream({{"a.txt", "abc"}}));
   World w;
