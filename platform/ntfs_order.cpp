@@ -1,18 +1,91 @@
-// NtfsNameLess.
+// NtfsNameLess, and the UTF-8 and case rules under it.
 #include "platform/ntfs_order.h"
+
+#include <locale.h>
+#include <wctype.h>
 
 #include <algorithm>
 
 namespace kesmar {
+namespace {
+
+// The length of the UTF-8 sequence that starts at text[i] and its code
+// point, or 0 when no valid sequence starts there (overlong forms,
+// surrogates and values past U+10FFFF are not valid).
+size_t DecodeOne(const std::string& text, size_t i, char32_t* point) {
+  const unsigned char lead = static_cast<unsigned char>(text[i]);
+  if (lead < 0x80) {
+    *point = lead;
+    return 1;
+  }
+  size_t length;
+  char32_t value, minimum;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2, value = lead & 0x1F, minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, value = lead & 0x0F, minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, value = lead & 0x07, minimum = 0x10000;
+  } else {
+    return 0;
+  }
+  if (text.size() - i < length) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    const unsigned char next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (next & 0x3F);
+  }
+  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *point = value;
+  return length;
+}
+
+}  // namespace
+
+size_t Utf8SequenceLength(const std::string& text, size_t i) {
+  char32_t point;
+  return i < text.size() ? DecodeOne(text, i, &point) : 0;
+}
+
+bool Utf8ToUtf16(const std::string& text, std::u16string* units) {
+  units->clear();
+  bool valid = true;
+  for (size_t i = 0; i < text.size();) {
+    char32_t point = 0;
+    const size_t length = DecodeOne(text, i, &point);
+    if (length == 0) {
+      units->push_back(char16_t(0xDC00 + static_cast<unsigned char>(text[i])));
+      valid = false;
+      ++i;
+      continue;
+    }
+    if (point >= 0x10000) {
+      point -= 0x10000;
+      units->push_back(char16_t(0xD800 + (point >> 10)));
+      units->push_back(char16_t(0xDC00 + (point & 0x3FF)));
+    } else {
+      units->push_back(char16_t(point));
+    }
+    i += length;
+  }
+  return valid;
+}
+
+char16_t NtfsUpcase(char16_t unit) {
+  if (unit >= 0xD800 && unit <= 0xDFFF) return unit;
+  // C.UTF-8 carries Unicode's case mappings whatever locale the user has.
+  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+  if (unicode == locale_t(0)) return (unit >= u'a' && unit <= u'z') ? char16_t(unit - 32) : unit;
+  const wint_t upper = towupper_l(wint_t(unit), unicode);
+  return upper <= 0xFFFF ? char16_t(upper) : unit;
+}
 
 bool NtfsNameLess(const std::string& a, const std::string& b) {
-  auto upper = [](char c) -> unsigned char {
-    const unsigned char u = static_cast<unsigned char>(c);
-    return (u >= 'a' && u <= 'z') ? u - ('a' - 'A') : u;
-  };
-  return std::lexicographical_compare(
-      a.begin(), a.end(), b.begin(), b.end(),
-      [&](char x, char y) { return upper(x) < upper(y); });
+  std::u16string ua, ub;
+  Utf8ToUtf16(a, &ua);
+  Utf8ToUtf16(b, &ub);
+  return std::lexicographical_compare(ua.begin(), ua.end(), ub.begin(), ub.end(),
+                                      [](char16_t x, char16_t y) { return NtfsUpcase(x) < NtfsUpcase(y); });
 }
 
 }  // namespace kesmar
