@@ -66,7 +66,7 @@ bool WriteFile(const std::string& path, const uint8_t* data, uint32_t size, std:
 
 }  // namespace
 
-int ListPayload(const std::string& path, std::ostream& out, std::ostream& err) {
+int ListPayload(const std::string& path, const CodePage& codePage, std::ostream& out, std::ostream& err) {
   PayloadFile file;
   ByteBlock stream;
   if (!Decode(path, &file, &stream, err)) return 1;
@@ -80,6 +80,7 @@ int ListPayload(const std::string& path, std::ostream& out, std::ostream& err) {
     std::string name;
     uint32_t size;
     uint32_t offset;
+    std::string notInCodePage;
     const char* problem;
   };
   std::vector<Row> rows;
@@ -90,23 +91,29 @@ int ListPayload(const std::string& path, std::ostream& out, std::ostream& err) {
   while (offset < stream.size) {
     if (!ReadRecord(stream.data(), stream.size, offset, &record)) {
       // Check the rest alone to learn why this record does not read.
-      CheckRecordStream(stream.data() + offset, stream.size - offset, &fault);
+      CheckRecordStream(stream.data() + offset, stream.size - offset, &fault, codePage.leadBytes());
       fault.index += uint32_t(rows.size());
       fault.offset += offset;
       break;
     }
-    rows.push_back({PrintableName(record.name), record.dataSize, offset, RecordNameProblem(record.name)});
+    std::string utf8, problem;
+    rows.push_back({ShownRecordName(record.name, codePage), record.dataSize, offset,
+                    codePage.Decode(record.name, &utf8, &problem) ? "" : problem,
+                    RecordNameProblem(record.name, codePage.leadBytes())});
     dataTotal += record.dataSize;
     offset = record.next;
   }
 
+  // Columns count characters: a name in UTF-8 has more bytes than it shows.
   size_t width = 4;
-  for (const Row& row : rows) width = std::max(width, std::min<size_t>(row.name.size(), 40));
-  out << std::left << std::setw(int(width)) << "Name" << std::right << std::setw(12) << "Size"
-      << std::setw(12) << "Offset" << '\n';
+  for (const Row& row : rows) width = std::max(width, std::min<size_t>(CharacterCount(row.name), 40));
+  auto padded = [width](const std::string& name) {
+    return name + std::string(width - std::min(width, CharacterCount(name)), ' ');
+  };
+  out << padded("Name") << std::right << std::setw(12) << "Size" << std::setw(12) << "Offset" << '\n';
   for (const Row& row : rows) {
-    out << std::left << std::setw(int(width)) << row.name << std::right << std::setw(12) << row.size
-        << std::setw(12) << row.offset;
+    out << padded(row.name) << std::setw(12) << row.size << std::setw(12) << row.offset;
+    if (!row.notInCodePage.empty()) out << "  (" << row.notInCodePage << ")";
     if (row.problem != nullptr) out << "  (unsafe name: " << row.problem << ")";
     out << '\n';
   }
@@ -114,21 +121,49 @@ int ListPayload(const std::string& path, std::ostream& out, std::ostream& err) {
       << " bytes of data; stream " << stream.size << " bytes, container " << file.containerSize
       << " bytes, ratio " << Percent(file.containerSize, stream.size) << '\n';
   if (fault.kind != RecordStreamFault::kNone) {
-    err << path << ": " << DescribeStreamFault(fault, stream.size) << '\n';
+    err << path << ": " << DescribeStreamFault(fault, stream.size, codePage) << '\n';
     return 1;
   }
   return 0;
 }
 
-int VerifyPayload(const std::string& path, std::ostream& out, std::ostream& err) {
+namespace {
+
+// The first record whose name does not convert from `codePage`, said in one
+// line on `err`; true when every name converts.
+bool NamesConvert(const std::string& path, const ByteBlock& stream, const CodePage& codePage,
+                  std::ostream& err, const char* suffix) {
+  PayloadRecord record;
+  uint32_t index = 0;
+  for (uint32_t offset = 0; offset < stream.size; offset = record.next, ++index) {
+    ReadRecord(stream.data(), stream.size, offset, &record);  // checked by the caller
+    std::string utf8, problem;
+    // No sound record name converts to one with a "/", but this is what
+    // extract writes by.
+    if (codePage.Decode(record.name, &utf8, &problem) && utf8.find('/') != std::string::npos) {
+      problem = "converts to a name with a \"/\"";
+    }
+    if (!problem.empty()) {
+      err << path << ": record " << index + 1 << " at offset " << offset << ": name \""
+          << ShownRecordName(record.name, codePage) << "\": " << problem << suffix << '\n';
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int VerifyPayload(const std::string& path, const CodePage& codePage, std::ostream& out, std::ostream& err) {
   PayloadFile file;
   ByteBlock stream;
   if (!Decode(path, &file, &stream, err)) return 1;
   RecordStreamFault fault;
-  if (!CheckRecordStream(stream.data(), stream.size, &fault)) {
-    err << path << ": " << DescribeStreamFault(fault, stream.size) << '\n';
+  if (!CheckRecordStream(stream.data(), stream.size, &fault, codePage.leadBytes())) {
+    err << path << ": " << DescribeStreamFault(fault, stream.size, codePage) << '\n';
     return 1;
   }
+  if (!NamesConvert(path, stream, codePage, err, "")) return 1;
   PayloadRecord record;
   uint32_t count = 0;
   bool setupFound = false;
@@ -138,11 +173,12 @@ int VerifyPayload(const std::string& path, std::ostream& out, std::ostream& err)
   for (uint32_t offset = 0; offset < stream.size; offset = record.next, ++count) {
     ReadRecord(stream.data(), stream.size, offset, &record);  // checked above
     setupFound = setupFound || record.name == kSetupProgramName;
-    const auto [it, added] = seen.emplace(RecordNameKey(record.name), std::make_pair(count, record.name));
+    const auto [it, added] = seen.emplace(codePage.FoldKey(record.name), std::make_pair(count, record.name));
     if (!added) {
       err << path << ": record " << count + 1 << " at offset " << offset << ": name \""
-          << PrintableName(record.name) << "\" is also record " << it->second.first + 1 << "'s (\""
-          << PrintableName(it->second.second) << "\") on Windows; one file would replace the other\n";
+          << ShownRecordName(record.name, codePage) << "\" is also record " << it->second.first + 1
+          << "'s (\"" << ShownRecordName(it->second.second, codePage)
+          << "\") on Windows; one file would replace the other\n";
       return 1;
     }
   }
@@ -156,16 +192,17 @@ int VerifyPayload(const std::string& path, std::ostream& out, std::ostream& err)
   return 0;
 }
 
-int ExtractPayloadFile(const std::string& path, const std::string& folder, std::ostream& out,
-                       std::ostream& err, bool showProgress) {
+int ExtractPayloadFile(const std::string& path, const std::string& folder, const CodePage& codePage,
+                       std::ostream& out, std::ostream& err, bool showProgress) {
   PayloadFile file;
   ByteBlock stream;
   if (!Decode(path, &file, &stream, err)) return 1;
   RecordStreamFault fault;
-  if (!CheckRecordStream(stream.data(), stream.size, &fault)) {
-    err << path << ": " << DescribeStreamFault(fault, stream.size) << "; nothing extracted\n";
+  if (!CheckRecordStream(stream.data(), stream.size, &fault, codePage.leadBytes())) {
+    err << path << ": " << DescribeStreamFault(fault, stream.size, codePage) << "; nothing extracted\n";
     return 1;
   }
+  if (!NamesConvert(path, stream, codePage, err, "; nothing extracted")) return 1;
 
   // Only a new or empty folder: nothing already there can be overwritten or
   // stand in for a record as a link.
@@ -191,8 +228,9 @@ int ExtractPayloadFile(const std::string& path, const std::string& folder, std::
   uint64_t written = 0;
   for (uint32_t offset = 0; offset < stream.size; offset = record.next, ++count) {
     ReadRecord(stream.data(), stream.size, offset, &record);  // checked above
-    const std::string target = folder + "/" + record.name;
-    std::string problem;
+    std::string name, problem;
+    codePage.Decode(record.name, &name, &problem);  // every name converted above
+    const std::string target = folder + "/" + name;
     if (!WriteFile(target, record.data, record.dataSize, &problem)) {
       progress.Clear();
       err << target << ": " << problem << '\n';

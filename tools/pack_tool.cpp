@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "builder/build_payload.h"
+#include "tools/code_page.h"
 #include "tools/container_commands.h"
 #include "tools/payload_file.h"
 #include "tools/progress_line.h"
@@ -25,6 +26,9 @@ constexpr char kUsage[] =
     "                                       nothing is run or installed\n"
     "       kesmar-pack --help | --version\n"
     "\n"
+    "pack, list, verify and extract take --codepage N: the Windows ANSI code page that the\n"
+    "payload's names are stored in (874, 932, 936, 949, 950, 1250-1258; default 1252).\n"
+    "Names on this side are UTF-8.\n"
     "FILE may be a payload container (datakes.lzma) or a built launcher, whose payload\n"
     "is read from its resource RAW 130. Exit codes: 0 done, 1 failed, 2 bad usage.\n"
     "When stderr is a terminal, packing and extracting show their progress there.\n";
@@ -70,15 +74,15 @@ class PackReport final : public BuildObserver {
   uint64_t total_ = 0;
 };
 
-int Pack(const std::string& folder, const std::string& output, bool summary, std::ostream& out,
-         std::ostream& err, bool showProgress) {
+int Pack(const std::string& folder, const std::string& output, const CodePage& codePage, bool summary,
+         std::ostream& out, std::ostream& err, bool showProgress) {
   // "dir/" and "dir" are the same folder; keep messages free of "dir//name".
   std::string inputFolder = folder;
   while (inputFolder.size() > 1 && inputFolder.back() == '/') inputFolder.pop_back();
 
   auto files = CreateNativeFileSystem();
   PackReport report(err, showProgress, inputFolder);
-  const bool built = BuildPayload(*files, inputFolder, output, &report);
+  const bool built = BuildPayload(*files, inputFolder, output, &report, &codePage);
   report.Finish();
   if (!built) return kToolFailed;
   if (summary) {
@@ -93,14 +97,53 @@ int Pack(const std::string& folder, const std::string& output, bool summary, std
   return kToolOk;
 }
 
+// Takes "--codepage N" out of `args` and opens that code page, or the
+// default one. Null after a usage message on `err`.
+std::unique_ptr<CodePage> TakeCodePage(std::vector<std::string>* args, std::ostream& err) {
+  int number = kDefaultCodePage;
+  bool given = false;
+  for (size_t i = 1; i < args->size(); ++i) {
+    if ((*args)[i] != "--codepage") continue;
+    if (given) {
+      UsageError(err, (*args)[0] + ": --codepage given twice");
+      return nullptr;
+    }
+    const std::string value = i + 1 < args->size() ? (*args)[i + 1] : "";
+    if (value.empty() || value.size() > 5 || value.find_first_not_of("0123456789") != std::string::npos) {
+      UsageError(err, (*args)[0] + ": --codepage needs a number");
+      return nullptr;
+    }
+    number = std::stoi(value);
+    given = true;
+    args->erase(args->begin() + long(i), args->begin() + long(i) + 2);
+    --i;
+  }
+  std::string problem;
+  std::unique_ptr<CodePage> codePage = CodePage::Open(number, &problem);
+  if (!codePage) UsageError(err, (*args)[0] + ": --codepage " + problem);
+  return codePage;
+}
+
 }  // namespace
 
-int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+int RunKesmarPack(const std::vector<std::string>& givenArgs, std::ostream& out, std::ostream& err,
                   bool showProgress) {
-  if (args.empty()) {
-    return Pack(kBuilderInputFolder, kBuilderOutputFile, false, out, err, showProgress);
+  if (givenArgs.empty()) {
+    std::string problem;
+    const auto codePage = CodePage::Open(kDefaultCodePage, &problem);
+    if (!codePage) {
+      err << "kesmar-pack: " << problem << '\n';
+      return kToolFailed;
+    }
+    return Pack(kBuilderInputFolder, kBuilderOutputFile, *codePage, false, out, err, showProgress);
   }
-  const std::string& command = args[0];
+  std::vector<std::string> args = givenArgs;
+  const std::string command = args[0];
+  std::unique_ptr<CodePage> codePage;
+  if (command == "pack" || command == "list" || command == "verify" || command == "extract") {
+    codePage = TakeCodePage(&args, err);
+    if (!codePage) return kToolUsage;
+  }
   if (command == "--help" || command == "-h") {
     if (args.size() != 1) return UsageError(err, "--help takes no arguments");
     out << kUsage;
@@ -136,15 +179,16 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
     if (folder.find('\\') != std::string::npos || output.find('\\') != std::string::npos) {
       return UsageError(err, "pack: folder and output names cannot hold a backslash here");
     }
-    return Pack(folder, output, true, out, err, showProgress);
+    return Pack(folder, output, *codePage, true, out, err, showProgress);
   }
   if (command == "list" || command == "verify") {
     if (args.size() != 2) return UsageError(err, command + ": needs exactly one FILE");
-    return command == "list" ? ListPayload(args[1], out, err) : VerifyPayload(args[1], out, err);
+    return command == "list" ? ListPayload(args[1], *codePage, out, err)
+                             : VerifyPayload(args[1], *codePage, out, err);
   }
   if (command == "extract") {
     if (args.size() != 3) return UsageError(err, "extract: needs FILE and DIR");
-    return ExtractPayloadFile(args[1], args[2], out, err, showProgress);
+    return ExtractPayloadFile(args[1], args[2], *codePage, out, err, showProgress);
   }
   return UsageError(err, "unknown command \"" + command + "\"");
 }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/ntfs_order.h"
 #include "tools/pe_resource.h"
 
 namespace kesmar {
@@ -104,7 +105,7 @@ std::string DescribeContainerFault(ContainerFault fault, const PayloadFile& file
   return "does not decode";
 }
 
-std::string DescribeStreamFault(const RecordStreamFault& fault, uint32_t streamSize) {
+std::string DescribeStreamFault(const RecordStreamFault& fault, uint32_t streamSize, const CodePage& codePage) {
   const std::string where =
       "record " + std::to_string(fault.index + 1) + " at offset " + std::to_string(fault.offset) + ": ";
   const std::string end = " (the stream has " + std::to_string(streamSize) + " bytes)";
@@ -118,23 +119,45 @@ std::string DescribeStreamFault(const RecordStreamFault& fault, uint32_t streamS
     case RecordStreamFault::kNameUnterminated:
       return where + "name field has no zero byte";
     case RecordStreamFault::kBadName:
-      return where + "name \"" + PrintableName(fault.name) + "\": " + fault.nameProblem;
+      return where + "name \"" + ShownRecordName(fault.name, codePage) + "\": " + fault.nameProblem;
   }
   return where + "malformed";
 }
 
 std::string PrintableName(const std::string& name) {
   std::string shown;
-  for (unsigned char c : name) {
-    if (c < 32 || c == 127) {
+  for (size_t i = 0; i < name.size();) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    const size_t length = Utf8SequenceLength(name, i);
+    if (length == 0 || c < 32 || c == 127) {
       char text[8];
       std::snprintf(text, sizeof text, "\\x%02X", c);
       shown += text;
+      ++i;
     } else {
-      shown += char(c);
+      shown.append(name, i, length);
+      i += length;
     }
   }
   return shown;
+}
+
+std::string ShownRecordName(const std::string& recordName, const CodePage& codePage) {
+  std::string utf8, problem;
+  if (codePage.Decode(recordName, &utf8, &problem)) return PrintableName(utf8);
+  std::string shown;
+  for (unsigned char c : recordName) {
+    char text[8];
+    std::snprintf(text, sizeof text, "\\x%02X", c);
+    shown += (c < 32 || c >= 127) ? std::string(text) : std::string(1, char(c));
+  }
+  return shown;
+}
+
+size_t CharacterCount(const std::string& text) {
+  size_t count = 0;
+  for (unsigned char c : text) count += (c & 0xC0) != 0x80;
+  return count;
 }
 
 }  // namespace kesmar

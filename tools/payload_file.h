@@ -8,6 +8,7 @@
 #include "payload/byte_block.h"
 #include "payload/payload_format.h"
 #include "payload/record_stream_check.h"
+#include "tools/code_page.h"
 
 namespace kesmar {
 
@@ -31,10 +32,18 @@ bool DecodePayloadFile(const PayloadFile& file, ByteBlock* stream, std::string* 
 
 // One line for a fault that DecompressContainer or CheckRecordStream found.
 std::string DescribeContainerFault(ContainerFault fault, const PayloadFile& file);
-std::string DescribeStreamFault(const RecordStreamFault& fault, uint32_t streamSize);
+std::string DescribeStreamFault(const RecordStreamFault& fault, uint32_t streamSize, const CodePage& codePage);
 
-// A record name as it may be shown on a terminal: bytes below 32 and 127
-// become \xNN; everything else is shown as it is.
+// A UTF-8 name as it may be shown on a terminal: bytes below 32, 127, and
+// bytes that are not part of valid UTF-8 become \xNN; the rest is shown as
+// it is.
 std::string PrintableName(const std::string& name);
+
+// A record name, in the bytes of `codePage`, as it may be shown: converted to
+// UTF-8, or its bytes as \xNN where it does not convert.
+std::string ShownRecordName(const std::string& recordName, const CodePage& codePage);
+
+// The number of characters of UTF-8 `text`, for lining up columns.
+size_t CharacterCount(const std::string& text);
 
 }  // namespace kesmar
