@@ -4,7 +4,7 @@
 #   make demo     build and run the sample launcher under Wine, and tell what happened
 #   make test     install what is missing, build, run every test suite
 #                 (host, host under ASan+UBSan, fuzz seeds and smoke, win32 under Wine)
-#   make launcher FINST=<folder> | PAYLOAD=<file> [OUT=<path>]
+#   make launcher FINST=<folder> [CODEPAGE=<n>] | PAYLOAD=<file> [OUT=<path>]
 #                 [SIGN_CERT=<pem> SIGN_KEY=<pem> | SIGN_PKCS12=<file>]
 #                 [SIGN_PASSWORD=<text> | SIGN_PASSWORD_FILE=<file>] [SIGN_TIMESTAMP_URL=<url>]
 #   make fuzz     fuzz each libFuzzer target for FUZZ_SECONDS (default 300)

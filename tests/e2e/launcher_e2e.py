@@ -115,6 +115,11 @@ def remove_win_ini_fonts(keys):
         f.write("".join(kept).encode("latin-1"))
 
 
+# File names beyond ASCII that code page 1252 holds, 0x80 to 0x9F among them.
+CP1252_NAMES = ["caf\u00e9.txt", "\u00dcn\u00efc\u00f6d\u00e9 \u20ac.txt",
+                "na\u00efve \u2013 \u2018r\u00e9sum\u00e9\u2019.txt"]
+
+
 def container_with_end_marker(records):
     stream = b""
     for name, data in records:
@@ -246,6 +251,15 @@ class LauncherEndToEnd(unittest.TestCase):
         self.assertEqual(kesmars_folders(), ["kesmars0"])
         self.assertEqual(os.listdir(os.path.join(prefix_temp(), "kesmars0")), ["left.txt"])
 
+    def test_names_reach_the_setup_program_as_code_page_1252(self):
+        code, _ = self.run_launcher(ARGS.names_launcher, LANG="C.UTF-8", LC_ALL="")
+        self.assertEqual(code, 0)
+        beside = report_section(read_report(self.report), "Files beside the program")
+        # The report holds the bytes that FindFirstFileA gave; read as latin-1.
+        expected = [n.encode("cp1252").decode("latin-1") for n in CP1252_NAMES]
+        self.assertEqual(sorted(beside), sorted(expected + ["KesmarSetup.exe"]))
+        self.assertEqual(kesmars_folders(), [])
+
     def test_no_setup_program(self):
         code, _ = self.run_launcher(ARGS.nosetup_launcher)
         self.assertEqual(code, 1)
@@ -273,12 +287,22 @@ def main():
     parser.add_argument("--fonts-launcher", required=True)
     parser.add_argument("--fonts", nargs="+", required=True)
     parser.add_argument("--nosetup-launcher", required=True)
+    parser.add_argument("--names-launcher", required=True)
     parser.add_argument("--broken-launchers", nargs="+", required=True)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 
 if __name__ == "__main__":
+    if len(sys.argv) == 4 and sys.argv[1] == "--make-names-finst":
+        finst, setup = sys.argv[2], sys.argv[3]
+        shutil.rmtree(finst, ignore_errors=True)
+        os.makedirs(finst)
+        shutil.copy(setup, os.path.join(finst, "KesmarSetup.exe"))
+        for name in CP1252_NAMES:
+            with open(os.path.join(finst, name), "w", encoding="utf-8") as f:
+                f.write(name + "\n")
+        sys.exit(0)
     if len(sys.argv) == 4 and sys.argv[1] == "--make-broken":
         kind, out = sys.argv[2], sys.argv[3]
         if kind == "unsafe-name":
