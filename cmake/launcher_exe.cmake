@@ -7,9 +7,13 @@ set(KESMAR_HOST_PACK "${PROJECT_SOURCE_DIR}/build/host/kesmar-pack" CACHE FILEPA
 # kesmar_add_launcher(<target> <payload file> [OUTPUT_NAME <name>] [DEPENDS <targets>...])
 function(kesmar_add_launcher target payload_file)
   cmake_parse_arguments(PARSE_ARGV 2 arg "" "OUTPUT_NAME" "DEPENDS")
-  add_executable(${target} WIN32 ${PROJECT_SOURCE_DIR}/launcher/main.cpp)
+  add_executable(${target} WIN32 ${PROJECT_SOURCE_DIR}/launcher/main.cpp
+    ${PROJECT_SOURCE_DIR}/launcher/lean_runtime.cpp)
   target_compile_options(${target} PRIVATE ${KESMAR_WARNINGS})
-  target_link_options(${target} PRIVATE -municode -mwindows)
+  # Stripped at the link; large-address-aware, so that on 64-bit Windows a
+  # payload of well over 1 GiB decodes in one block; ASLR and DEP on.
+  target_link_options(${target} PRIVATE -municode -mwindows -s -Wl,--gc-sections
+    -Wl,--large-address-aware -Wl,--dynamicbase -Wl,--nxcompat)
   target_link_libraries(${target} PRIVATE launcher_win32)
   if(arg_OUTPUT_NAME)
     set_target_properties(${target} PROPERTIES OUTPUT_NAME ${arg_OUTPUT_NAME})

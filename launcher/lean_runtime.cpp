@@ -1,0 +1,40 @@
+// The launcher executable's own ends for the C++ runtime's error paths, which keep its debugging aids out of the exe.
+//
+// The launcher catches no exception: the library's errors (a length past
+// max_size, an allocation that fails outside the nothrow paths) end the
+// process whatever happens. The runtime's own versions of these functions
+// end it the same way, but bring along what a console program would want:
+// the verbose terminate handler prints the exception's demangled type,
+// which links the whole demangler and a printf, and the throwing helpers
+// link every standard exception type and the old string that they carry.
+// A GUI program without a console has nowhere to print, so these end it at
+// once, as abort() does (exit code 3). Only the launcher exe links this file;
+// with any helper missing here, the runtime's own copy would be linked and
+// the link would fail on the duplicates, so none is forgotten silently.
+#include <cstdlib>
+
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
+
+namespace std {
+// A failed library assertion (_GLIBCXX_ASSERTIONS): an index out of range, a
+// front() of an empty container. The runtime's version prints a report
+// with the demangled function name first.
+[[noreturn]] void __glibcxx_assert_fail(const char*, int, const char*, const char*) noexcept { std::abort(); }
+[[noreturn]] void __throw_bad_exception() { std::abort(); }
+[[noreturn]] void __throw_bad_alloc() { std::abort(); }
+[[noreturn]] void __throw_bad_array_new_length() { std::abort(); }
+[[noreturn]] void __throw_bad_cast() { std::abort(); }
+[[noreturn]] void __throw_bad_typeid() { std::abort(); }
+[[noreturn]] void __throw_logic_error(const char*) { std::abort(); }
+[[noreturn]] void __throw_domain_error(const char*) { std::abort(); }
+[[noreturn]] void __throw_invalid_argument(const char*) { std::abort(); }
+[[noreturn]] void __throw_length_error(const char*) { std::abort(); }
+[[noreturn]] void __throw_out_of_range(const char*) { std::abort(); }
+[[noreturn]] void __throw_out_of_range_fmt(const char*, ...) { std::abort(); }
+[[noreturn]] void __throw_runtime_error(const char*) { std::abort(); }
+[[noreturn]] void __throw_range_error(const char*) { std::abort(); }
+[[noreturn]] void __throw_overflow_error(const char*) { std::abort(); }
+[[noreturn]] void __throw_underflow_error(const char*) { std::abort(); }
+}  // namespace std
