@@ -8,7 +8,8 @@ and 256 px, 32 bpp at 16 to 256 px) and launcher_small.ico (three 32 px images
 at 4, 8 and 32 bpp). The emblem is a blue rounded tile with a white arrow
 dropping into a tray. Shapes are signed distance functions, so every size is
 drawn directly with smooth edges instead of being scaled from a master.
-The 256 px image at 32 bpp is stored as PNG, every other image as a BMP entry.
+Images of 64 px and more are stored as PNG where that is smaller than a BMP
+entry (palette PNGs at 4 and 8 bpp); the smaller ones are BMP entries.
 The output depends only on this file: same script, same bytes.
 """
 
@@ -186,25 +187,53 @@ def bmp_entry(size, bpp, rows):
     return header + palette + xor + mask
 
 
-def png_entry(size, rows):
-    raw = b"".join(b"\0" + bytes(v for px in row for v in px) for row in rgba_rows(rows))
+def png_chunk(kind, body):
+    return (struct.pack(">I", len(body)) + kind + body
+            + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
 
-    def chunk(kind, body):
-        return (struct.pack(">I", len(body)) + kind + body
-                + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
 
-    ihdr = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr)
-            + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+def png_file(size, depth, colour_type, raw_rows, extra=b""):
+    ihdr = struct.pack(">IIBBBBB", size, size, depth, colour_type, 0, 0, 0)
+    raw = b"".join(b"\0" + row for row in raw_rows)
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr) + extra
+            + png_chunk(b"IDAT", zlib.compress(raw, 9)) + png_chunk(b"IEND", b""))
+
+
+def png_entry(size, bpp, rows):
+    """The same image as bmp_entry, as PNG: RGBA at 32 bpp, else a palette of 4 or 8 bits."""
+    if bpp == 32:
+        return png_file(size, 8, 6, [bytes(v for px in row for v in px) for row in rgba_rows(rows)])
+    colours = VGA16 if bpp == 4 else palette_8bpp()
+    indexed = index_rows(rows, bpp)
+    # Transparency comes from a palette entry that no opaque pixel uses.
+    used = {index for row in indexed for index, opaque in row if opaque}
+    clear = min(set(range(len(colours))) - used)
+    lines = []
+    for row in indexed:
+        indices = [index if opaque else clear for index, opaque in row]
+        if bpp == 4:
+            lines.append(bytes((indices[i] << 4) | indices[i + 1] for i in range(0, size, 2)))
+        else:
+            lines.append(bytes(indices))
+    plte = png_chunk(b"PLTE", b"".join(bytes(c) for c in colours))
+    trns = png_chunk(b"tRNS", bytes(0 if i == clear else 255 for i in range(clear + 1)))
+    return png_file(size, bpp, 3, lines, plte + trns)
+
+
+# Windows reads PNG icon images from Vista on, the oldest system the manifest
+# names. Images from 64 px up are stored as PNG wherever that is smaller;
+# the small ones stay BMP, which every icon reader knows.
+PNG_FROM_SIDE = 64
 
 
 def ico_file(layout, renders):
     images = []
     for size, bpp in layout:
-        if size == 256 and bpp == 32:
-            images.append(png_entry(size, renders[size]))
-        else:
-            images.append(bmp_entry(size, bpp, renders[size]))
+        image = bmp_entry(size, bpp, renders[size])
+        if size >= PNG_FROM_SIDE:
+            png = png_entry(size, bpp, renders[size])
+            image = min(image, png, key=len)
+        images.append(image)
     data = struct.pack("<HHH", 0, 1, len(layout))
     offset = 6 + 16 * len(layout)
     for (size, bpp), image in zip(layout, images):
@@ -227,7 +256,7 @@ def main():
             f.write(ico_file(layout, renders))
     if args.png:
         with open(args.png, "wb") as f:
-            f.write(png_entry(256, renders[256]))
+            f.write(png_entry(256, 32, renders[256]))
 
 
 if __name__ == "__main__":
