@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """Checks a built launcher exe: a 32-bit x86 GUI PE with no time stamps and exactly the launcher's resources.
 
-    check_launcher_pe.py EXE PAYLOAD_FILE
+    check_launcher_pe.py [--release] EXE PAYLOAD_FILE
 
+With --release, also what a shipped launcher must be: stripped (no debug
+section, no symbol table), its own part (the exe less its payload) at most
+256 KiB, large-address-aware, with ASLR (and the relocations it needs) and DEP.
 Prints every deviation and exits 1 if there is any, else 0.
 """
 
@@ -55,6 +58,27 @@ def check_headers(pe):
     for where, stamp in pe.stamps:
         # A stamp makes two builds of the same sources differ.
         expect(stamp == 0, "%s carries time stamp 0x%x" % (where, stamp))
+
+
+STUB_LIMIT = 256 * 1024
+IMAGE_FILE_LARGE_ADDRESS_AWARE = 0x20
+IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE = 0x40
+IMAGE_DLLCHARACTERISTICS_NX_COMPAT = 0x100
+
+
+def check_release(pe):
+    # mingw names debug sections .debug_* or, past eight characters, "/N".
+    debug = [name for name, *_ in pe.sections if name.startswith((".debug", "/"))]
+    expect(not debug, "debug sections %s" % debug)
+    expect(pe.symbol_count == 0, "a COFF symbol table of %d symbols" % pe.symbol_count)
+    payload = pe.resource("RAW", 130) or b""
+    stub = len(pe.data) - len(payload)
+    expect(stub <= STUB_LIMIT, "the stub (exe less payload) is %d bytes, over %d" % (stub, STUB_LIMIT))
+    expect(pe.characteristics & IMAGE_FILE_LARGE_ADDRESS_AWARE, "not large-address-aware")
+    expect(pe.dll_characteristics & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE, "no ASLR (dynamic base)")
+    relocations = pe.directories[5] if len(pe.directories) > 5 else (0, 0)
+    expect(relocations[1] > 0, "no relocations, so ASLR cannot move the image")
+    expect(pe.dll_characteristics & IMAGE_DLLCHARACTERISTICS_NX_COMPAT, "no DEP (NX compatible)")
 
 
 def check_resource_kinds(pe):
@@ -174,9 +198,13 @@ def check_payload(pe, payload_file):
 
 
 def main():
-    if len(sys.argv) != 3:
+    args = sys.argv[1:]
+    release = args[:1] == ["--release"]
+    if release:
+        args = args[1:]
+    if len(args) != 2:
         sys.exit(__doc__)
-    exe, payload_file = sys.argv[1:]
+    exe, payload_file = args
     with open(exe, "rb") as f:
         data = f.read()
     try:
@@ -185,12 +213,15 @@ def main():
                       check_manifest, check_version):
             check(pe)
         check_payload(pe, payload_file)
+        if release:
+            check_release(pe)
     except (PeError, struct.error) as error:
         failures.append("unreadable PE: %s" % error)
     for failure in failures:
         print("%s: %s" % (os.path.basename(exe), failure))
     if not failures:
-        print("%s: PE32 i386 GUI, no time stamps, resources as expected" % os.path.basename(exe))
+        print("%s: PE32 i386 GUI, no time stamps, resources as expected%s" % (
+            os.path.basename(exe), ", release-grade" if release else ""))
     return 1 if failures else 0
 
 

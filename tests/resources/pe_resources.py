@@ -26,13 +26,13 @@ class PeFile:
         pe = struct.unpack_from("<I", data, 0x3C)[0]
         if data[pe:pe + 4] != b"PE\0\0":
             raise PeError("no PE signature")
-        (self.machine, sections, file_stamp, _, _, optional_size,
+        (self.machine, sections, file_stamp, self.symbol_table, self.symbol_count, optional_size,
          self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
         optional = pe + 24
         self.magic = struct.unpack_from("<H", data, optional)[0]
         if self.magic != 0x10B:
             raise PeError("not PE32 (optional header magic 0x%x)" % self.magic)
-        self.subsystem = struct.unpack_from("<H", data, optional + 68)[0]
+        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, optional + 68)
         directory_count = struct.unpack_from("<I", data, optional + 92)[0]
         self.directories = [struct.unpack_from("<II", data, optional + 96 + 8 * i)
                             for i in range(directory_count)]
