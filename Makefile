@@ -61,7 +61,8 @@ BENCH_REPEATS ?= 3
 bench: host
 	@python3 bench/run_bench.py build/host $(BENCH_REPEATS)
 
-launcher: host
+# Quiet: one line on success, the reason on failure (the script builds what it needs).
+launcher:
 	@bash scripts/make-launcher
 
 demo: deps

@@ -4,7 +4,10 @@
 Usage: run_bench.py <build/host folder> [repeats]
 
 When build/win32/kesmar-bench-extract.exe exists (make win32), the 32-bit
-extraction is also timed under Wine, through scripts/wine-run.
+extraction is also timed under Wine, through scripts/wine-run; with the
+sample launcher built too, the table gives its stub and payload sizes and
+the largest record stream the 32-bit launcher extracts under Wine
+(bench/largest_payload.py; skipped with KESMAR_BENCH_LARGEST=0).
 
 Every figure is the best of `repeats` runs (default 3). Times are wall-clock
 seconds; our extraction is timed inside kesmar-bench-extract (decode, check,
@@ -116,6 +119,27 @@ def main():
             wine_figures = dict(item.split("=") for item in result.stdout.split())
             wine_time = float(wine_figures["extract_seconds"])
 
+        launcher = os.path.join(os.path.dirname(host), "win32", "KesmarSetupWin.exe")
+        launcher_row = "not built (make win32)"
+        if os.path.isfile(launcher):
+            listing = subprocess.run([os.path.join(host, "kesmar-pack"), "list", launcher],
+                                     stdout=subprocess.PIPE, check=True, text=True).stdout
+            payload_size = int(listing.split("resource RAW 130, ")[1].split()[0])
+            launcher_row = "stub %d bytes (%.1f KiB) + payload %d bytes" % (
+                os.path.getsize(launcher) - payload_size,
+                (os.path.getsize(launcher) - payload_size) / 1024, payload_size)
+        largest_rows = []
+        if os.path.isfile(launcher) and os.environ.get("KESMAR_BENCH_LARGEST", "1") != "0":
+            probe = subprocess.run([sys.executable, os.path.join(HERE, "largest_payload.py"),
+                                    os.path.join(HERE, "..")],
+                                   stdout=subprocess.PIPE, check=True, text=True).stdout
+            found = dict(line.split("=", 1) for line in probe.splitlines() if "=" in line)
+            largest_rows = [
+                ("largest stream, 32-bit under Wine", "%s MiB (doubling from 64 MiB)"
+                 % found.get("largest_stream_mib", "?")),
+                ("  the next size", found.get("above_largest", "?")),
+            ]
+
         floor = stream_size + len(container)
         rows = [
             ("payload", "%d files, %.2f MiB (record stream %.2f MiB)"
@@ -131,7 +155,8 @@ def main():
             ("xz -d, decode to /dev/null", "%.3f s" % xz_decode),
             ("extraction peak resident", "%.2f MiB (floor S + container %.2f MiB)"
              % (peak_bytes / MIB, floor / MIB)),
-        ]
+            ("sample launcher exe", launcher_row),
+        ] + largest_rows
         width = max(len(name) for name, _ in rows)
         print("Best of %d runs each (wall clock)." % repeats)
         for name, value in rows:
