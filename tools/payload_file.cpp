@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "platform/ntfs_order.h"
-#include "tools/pe_resource.h"
+#include "pe/pe_resource.h"
 
 namespace kesmar {
 namespace {

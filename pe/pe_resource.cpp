@@ -1,59 +1,12 @@
 // A bounds-checked reader of the PE headers, section table and resource directory.
-#include "tools/pe_resource.h"
+#include "pe/pe_resource.h"
 
-#include <vector>
+#include "pe/pe_headers.h"
 
 namespace kesmar {
 namespace {
 
-// A window onto the image that refuses every read it cannot satisfy.
-class Reader {
- public:
-  Reader(const uint8_t* data, uint64_t size) : data_(data), size_(size) {}
-  bool Has(uint64_t offset, uint64_t length) const {
-    return offset <= size_ && length <= size_ - offset;
-  }
-  bool U16(uint64_t offset, uint32_t* value) const {
-    if (!Has(offset, 2)) return false;
-    *value = uint32_t(data_[offset]) | uint32_t(data_[offset + 1]) << 8;
-    return true;
-  }
-  bool U32(uint64_t offset, uint32_t* value) const {
-    if (!Has(offset, 4)) return false;
-    const uint8_t* p = data_ + offset;
-    *value = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-    return true;
-  }
-
- private:
-  const uint8_t* data_;
-  uint64_t size_;
-};
-
-struct Section {
-  uint32_t virtualAddress;
-  uint32_t virtualSize;
-  uint32_t rawSize;
-  uint32_t rawOffset;
-};
-
 constexpr uint32_t kHighBit = 0x80000000u;
-constexpr uint32_t kResourceDirectoryIndex = 2;
-
-// Maps an RVA to a file offset, with the count of file-backed bytes of its
-// section from there on. False when no section holds it in its file data.
-bool RvaToFile(const std::vector<Section>& sections, uint32_t rva, uint64_t* offset, uint64_t* room) {
-  for (const Section& s : sections) {
-    const uint32_t span = s.virtualSize != 0 ? s.virtualSize : s.rawSize;
-    if (rva < s.virtualAddress || rva - s.virtualAddress >= span) continue;
-    const uint32_t into = rva - s.virtualAddress;
-    if (into >= s.rawSize) return false;  // in the section, but not backed by the file
-    *offset = uint64_t(s.rawOffset) + into;
-    *room = uint64_t(s.rawSize) - into;
-    return true;
-  }
-  return false;
-}
 
 bool Fail(std::string* problem, const char* why) {
   *problem = why;
@@ -66,7 +19,7 @@ char UpperAscii(uint32_t c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') 
 // to its start and must stay inside its section's file data.
 class ResourceTree {
  public:
-  ResourceTree(const Reader& file, uint64_t start, uint64_t room) : file_(file), start_(start), room_(room) {}
+  ResourceTree(const PeBytes& file, uint64_t start, uint64_t room) : file_(file), start_(start), room_(room) {}
 
   // Finds the entry that matches, by name or by id, in the directory at
   // `directory`; its OffsetToData field goes to *target.
@@ -122,70 +75,23 @@ class ResourceTree {
     return true;
   }
 
-  const Reader& file_;
+  const PeBytes& file_;
   uint64_t start_;
   uint64_t room_;
 };
 
 }  // namespace
 
-bool LooksLikePeImage(const uint8_t* image, uint64_t size) {
-  const Reader file(image, size);
-  uint32_t mz = 0, peOffset = 0, signature = 0;
-  return file.U16(0, &mz) && mz == 0x5A4D && file.U32(0x3C, &peOffset) &&
-         file.U32(peOffset, &signature) && signature == 0x00004550;
-}
-
 bool FindPeResource(const uint8_t* image, uint64_t size, const std::string& typeName, uint32_t id,
                     PeResourceData* found, std::string* problem) {
-  const Reader file(image, size);
-  if (!LooksLikePeImage(image, size)) return Fail(problem, "no PE signature");
-  uint32_t peOffset = 0;
-  file.U32(0x3C, &peOffset);
-
-  // The COFF header behind the signature, then the optional header.
-  const uint64_t coff = uint64_t(peOffset) + 4;
-  uint32_t sectionCount = 0, optionalSize = 0, magic = 0;
-  if (!file.U16(coff + 2, &sectionCount) || !file.U16(coff + 16, &optionalSize)) {
-    return Fail(problem, "PE header cut short");
-  }
-  const uint64_t optional = coff + 20;
-  if (!file.U16(optional, &magic)) return Fail(problem, "PE optional header cut short");
-  uint64_t directoryCountAt = 0;
-  if (magic == 0x10B) {
-    directoryCountAt = 92;  // PE32
-  } else if (magic == 0x20B) {
-    directoryCountAt = 108;  // PE32+
-  } else {
-    return Fail(problem, "unknown PE optional header");
-  }
-  uint32_t directoryCount = 0, resourceRva = 0, resourceSize = 0;
-  if (directoryCountAt + 4 > optionalSize || !file.U32(optional + directoryCountAt, &directoryCount)) {
-    return Fail(problem, "PE optional header cut short");
-  }
-  const uint64_t resourceEntry = optional + directoryCountAt + 4 + kResourceDirectoryIndex * 8;
-  if (directoryCount <= kResourceDirectoryIndex || resourceEntry + 8 > optional + optionalSize ||
-      !file.U32(resourceEntry, &resourceRva) || !file.U32(resourceEntry + 4, &resourceSize) ||
-      resourceRva == 0) {
-    return Fail(problem, "no resources");
-  }
-
-  std::vector<Section> sections;
-  const uint64_t table = optional + optionalSize;
-  for (uint32_t i = 0; i < sectionCount; ++i) {
-    const uint64_t at = table + uint64_t(i) * 40;
-    Section s{};
-    if (!file.U32(at + 8, &s.virtualSize) || !file.U32(at + 12, &s.virtualAddress) ||
-        !file.U32(at + 16, &s.rawSize) || !file.U32(at + 20, &s.rawOffset)) {
-      return Fail(problem, "section table cut short");
-    }
-    // A section's file data must lie inside the file; trust no more than that.
-    if (!file.Has(s.rawOffset, s.rawSize)) return Fail(problem, "section data past the end of the file");
-    sections.push_back(s);
-  }
+  const PeBytes file(image, size);
+  PeHeaders headers;
+  if (!ReadPeHeaders(file, &headers, problem)) return false;
+  const uint32_t resourceRva = headers.Directory(kPeResourceDirectory).rva;
+  if (resourceRva == 0) return Fail(problem, "no resources");
 
   uint64_t treeStart = 0, treeRoom = 0;
-  if (!RvaToFile(sections, resourceRva, &treeStart, &treeRoom)) {
+  if (!PeRvaToFile(headers, resourceRva, &treeStart, &treeRoom)) {
     return Fail(problem, "resource directory outside the sections");
   }
   const ResourceTree tree(file, treeStart, treeRoom);
@@ -211,7 +117,7 @@ bool FindPeResource(const uint8_t* image, uint64_t size, const std::string& type
     return Fail(problem, "resource data entry outside the resource directory");
   }
   uint64_t dataOffset = 0, dataRoom = 0;
-  if (!RvaToFile(sections, dataRva, &dataOffset, &dataRoom) || dataSize > dataRoom) {
+  if (!PeRvaToFile(headers, dataRva, &dataOffset, &dataRoom) || dataSize > dataRoom) {
     return Fail(problem, "resource data outside the file");
   }
   found->fileOffset = dataOffset;

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "tests/support/pe_image.h"
-#include "tools/pe_resource.h"
+#include "pe/pe_resource.h"
 
 namespace kesmar::testing {
 namespace {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "pe/pe_headers.h"
+
 namespace kesmar {
 
 // Where a resource's data lies in the image file.
@@ -11,10 +13,6 @@ struct PeResourceData {
   uint64_t fileOffset = 0;
   uint32_t size = 0;
 };
-
-// True when `image` starts like a PE file: "MZ", and the PE signature where
-// the DOS header points. Says nothing about whether the rest is sound.
-bool LooksLikePeImage(const uint8_t* image, uint64_t size);
 
 // Finds the resource of the named type `typeName` (ASCII, compared without
 // regard to letter case, as Windows does) and numeric id `id`, and takes its
