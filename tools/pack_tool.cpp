@@ -8,6 +8,7 @@
 #include "builder/build_payload.h"
 #include "tools/code_page.h"
 #include "tools/container_commands.h"
+#include "tools/launcher_command.h"
 #include "tools/payload_file.h"
 #include "tools/progress_line.h"
 
@@ -24,9 +25,13 @@ constexpr char kUsage[] =
     "       kesmar-pack verify FILE         check every record and that KesmarSetup.exe is present\n"
     "       kesmar-pack extract FILE DIR    write the records into DIR (new or empty) for inspection;\n"
     "                                       nothing is run or installed\n"
+    "       kesmar-pack launcher DIR -o OUT.exe          pack DIR as pack does and write a launcher\n"
+    "       kesmar-pack launcher --payload FILE -o OUT.exe  a launcher with FILE's container, unchanged\n"
+    "                                       (--stub STUB: another launcher stub; --force: embed a\n"
+    "                                       payload that does not verify)\n"
     "       kesmar-pack --help | --version\n"
     "\n"
-    "pack, list, verify and extract take --codepage N: the Windows ANSI code page that the\n"
+    "pack, launcher, list, verify and extract take --codepage N: the Windows ANSI code page that the\n"
     "payload's names are stored in (874, 932, 936, 949, 950, 1250-1258; default 1252).\n"
     "Names on this side are UTF-8.\n"
     "FILE may be a payload container (datakes.lzma) or a built launcher, whose payload\n"
@@ -74,29 +79,6 @@ class PackReport final : public BuildObserver {
   uint64_t total_ = 0;
 };
 
-int Pack(const std::string& folder, const std::string& output, const CodePage& codePage, bool summary,
-         std::ostream& out, std::ostream& err, bool showProgress) {
-  // "dir/" and "dir" are the same folder; keep messages free of "dir//name".
-  std::string inputFolder = folder;
-  while (inputFolder.size() > 1 && inputFolder.back() == '/') inputFolder.pop_back();
-
-  auto files = CreateNativeFileSystem();
-  PackReport report(err, showProgress, inputFolder);
-  const bool built = BuildPayload(*files, inputFolder, output, &report, &codePage);
-  report.Finish();
-  if (!built) return kToolFailed;
-  if (summary) {
-    struct stat st;
-    const uint64_t written = ::stat(output.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
-    char ratio[16];
-    std::snprintf(ratio, sizeof ratio, "%.1f%%",
-                  report.total() == 0 ? 0.0 : 100.0 * double(written) / double(report.total()));
-    out << output << ": " << report.total() << " bytes of records packed into " << written
-        << " bytes (" << ratio << ")\n";
-  }
-  return kToolOk;
-}
-
 // Takes "--codepage N" out of `args` and opens that code page, or the
 // default one. Null after a usage message on `err`.
 std::unique_ptr<CodePage> TakeCodePage(std::vector<std::string>* args, std::ostream& err) {
@@ -126,6 +108,29 @@ std::unique_ptr<CodePage> TakeCodePage(std::vector<std::string>* args, std::ostr
 
 }  // namespace
 
+int PackFolder(const std::string& folder, const std::string& output, const CodePage& codePage, bool summary,
+               std::ostream& out, std::ostream& err, bool showProgress) {
+  // "dir/" and "dir" are the same folder; keep messages free of "dir//name".
+  std::string inputFolder = folder;
+  while (inputFolder.size() > 1 && inputFolder.back() == '/') inputFolder.pop_back();
+
+  auto files = CreateNativeFileSystem();
+  PackReport report(err, showProgress, inputFolder);
+  const bool built = BuildPayload(*files, inputFolder, output, &report, &codePage);
+  report.Finish();
+  if (!built) return kToolFailed;
+  if (summary) {
+    struct stat st;
+    const uint64_t written = ::stat(output.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+    char ratio[16];
+    std::snprintf(ratio, sizeof ratio, "%.1f%%",
+                  report.total() == 0 ? 0.0 : 100.0 * double(written) / double(report.total()));
+    out << output << ": " << report.total() << " bytes of records packed into " << written
+        << " bytes (" << ratio << ")\n";
+  }
+  return kToolOk;
+}
+
 int RunKesmarPack(const std::vector<std::string>& givenArgs, std::ostream& out, std::ostream& err,
                   bool showProgress) {
   if (givenArgs.empty()) {
@@ -135,12 +140,13 @@ int RunKesmarPack(const std::vector<std::string>& givenArgs, std::ostream& out, 
       err << "kesmar-pack: " << problem << '\n';
       return kToolFailed;
     }
-    return Pack(kBuilderInputFolder, kBuilderOutputFile, *codePage, false, out, err, showProgress);
+    return PackFolder(kBuilderInputFolder, kBuilderOutputFile, *codePage, false, out, err, showProgress);
   }
   std::vector<std::string> args = givenArgs;
   const std::string command = args[0];
   std::unique_ptr<CodePage> codePage;
-  if (command == "pack" || command == "list" || command == "verify" || command == "extract") {
+  if (command == "pack" || command == "launcher" || command == "list" || command == "verify" ||
+      command == "extract") {
     codePage = TakeCodePage(&args, err);
     if (!codePage) return kToolUsage;
   }
@@ -179,7 +185,36 @@ int RunKesmarPack(const std::vector<std::string>& givenArgs, std::ostream& out, 
     if (folder.find('\\') != std::string::npos || output.find('\\') != std::string::npos) {
       return UsageError(err, "pack: folder and output names cannot hold a backslash here");
     }
-    return Pack(folder, output, *codePage, true, out, err, showProgress);
+    return PackFolder(folder, output, *codePage, true, out, err, showProgress);
+  }
+  if (command == "launcher") {
+    LauncherRequest request;
+    for (size_t i = 1; i < args.size(); ++i) {
+      const std::string& arg = args[i];
+      std::string* value = arg == "-o" ? &request.output : arg == "--payload" ? &request.payloadFile
+                           : arg == "--stub" ? &request.stub : nullptr;
+      if (value != nullptr) {
+        if (!value->empty()) return UsageError(err, "launcher: " + arg + " given twice");
+        if (i + 1 == args.size() || args[i + 1].empty()) return UsageError(err, "launcher: " + arg + " needs a file");
+        *value = args[++i];
+      } else if (arg == "--force") {
+        request.force = true;
+      } else if (arg.size() > 1 && arg[0] == '-') {
+        return UsageError(err, "launcher: unknown option " + arg);
+      } else if (!request.folder.empty()) {
+        return UsageError(err, "launcher: one folder only");
+      } else {
+        request.folder = arg;
+      }
+    }
+    if (request.folder.empty() == request.payloadFile.empty()) {
+      return UsageError(err, "launcher: a folder or --payload FILE, one of the two");
+    }
+    if (request.output.empty()) return UsageError(err, "launcher: where to? (-o OUT.exe)");
+    if (request.folder.find('\\') != std::string::npos || request.output.find('\\') != std::string::npos) {
+      return UsageError(err, "launcher: folder and output names cannot hold a backslash here");
+    }
+    return MakeLauncher(request, *codePage, out, err, showProgress);
   }
   if (command == "list" || command == "verify") {
     if (args.size() != 2) return UsageError(err, command + ": needs exactly one FILE");

@@ -24,7 +24,7 @@ std::string Hex2(unsigned value) {
 
 }  // namespace
 
-bool LoadPayloadFile(const std::string& path, PayloadFile* file, std::string* problem) {
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* problem) {
   std::error_code error;
   if (std::filesystem::is_directory(path, error)) {
     *problem = "is a folder, not a file";
@@ -43,13 +43,21 @@ bool LoadPayloadFile(const std::string& path, PayloadFile* file, std::string* pr
     return false;
   }
   if (uint64_t(length) > UINT32_MAX) {
-    *problem = "4 GiB or larger: neither a payload container nor a launcher";
+    *problem = "4 GiB or larger";
     return false;
   }
   in.seekg(0);
-  file->bytes.resize(size_t(length));
-  if (length > 0 && !in.read(reinterpret_cast<char*>(file->bytes.data()), length)) {
+  bytes->resize(size_t(length));
+  if (length > 0 && !in.read(reinterpret_cast<char*>(bytes->data()), length)) {
     *problem = "cannot read";
+    return false;
+  }
+  return true;
+}
+
+bool LoadPayloadFile(const std::string& path, PayloadFile* file, std::string* problem) {
+  if (!ReadFileBytes(path, &file->bytes, problem)) {
+    if (*problem == "4 GiB or larger") *problem += ": neither a payload container nor a launcher";
     return false;
   }
 

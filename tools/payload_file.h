@@ -21,6 +21,10 @@ struct PayloadFile {
   const uint8_t* container() const { return bytes.data() + containerOffset; }
 };
 
+// The whole of a file below 4 GiB. False, with `problem` a short phrase, when
+// it is a folder or cannot be read.
+bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* problem);
+
 // Reads `path` and finds the container: the resource "RAW" 130 of a PE file,
 // or else the whole file. False with `problem` set when the file cannot be
 // read, is 4 GiB or larger, or is a PE file without that resource.

@@ -1,0 +1,260 @@
+// ReadResources and LayOutResources.
+#include "pe/resource_tree.h"
+
+#include <algorithm>
+
+namespace kesmar {
+namespace {
+
+constexpr uint32_t kHighBit = 0x80000000u;
+constexpr uint32_t kMaxEntries = 4096;
+
+char16_t UpperAscii(char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; }
+
+bool Fail(std::string* problem, const char* why) {
+  *problem = why;
+  return false;
+}
+
+class TreeReader {
+ public:
+  TreeReader(const PeBytes& file, const PeHeaders& headers, uint64_t start, uint64_t room)
+      : file_(file), headers_(headers), start_(start), room_(room) {}
+
+  // Reads the directory at `offset` on `level` (0 type, 1 name, 2 language).
+  bool Directory(uint32_t offset, int level, Resource* partial, std::vector<Resource>* out,
+                 std::string* problem) {
+    uint32_t named = 0, numbered = 0;
+    if (!In(offset, 16) || !file_.U16(start_ + offset + 12, &named) ||
+        !file_.U16(start_ + offset + 14, &numbered)) {
+      return Fail(problem, "resource directory outside the resource section");
+    }
+    entries_ += named + numbered;
+    if (entries_ > kMaxEntries) return Fail(problem, "resource directory with too many entries");
+    for (uint32_t i = 0; i < named + numbered; ++i) {
+      const uint64_t entry = uint64_t(offset) + 16 + uint64_t(i) * 8;
+      uint32_t nameField = 0, target = 0;
+      if (!In(entry, 8) || !file_.U32(start_ + entry, &nameField) || !file_.U32(start_ + entry + 4, &target)) {
+        return Fail(problem, "resource directory entry outside the resource section");
+      }
+      ResourceKey key;
+      if (nameField & kHighBit) {
+        if (level == 2) return Fail(problem, "resource language given by name");
+        if (!String(nameField & ~kHighBit, &key.name)) {
+          return Fail(problem, "resource name outside the resource section");
+        }
+        key.named = true;
+      } else {
+        key.id = nameField;
+      }
+      if (level == 0) partial->type = key;
+      if (level == 1) partial->name = key;
+      if (level == 2) partial->language = key.id;
+      const bool subdirectory = (target & kHighBit) != 0;
+      if (subdirectory != (level < 2)) return Fail(problem, "resource tree not of three levels");
+      if (subdirectory) {
+        if (!Directory(target & ~kHighBit, level + 1, partial, out, problem)) return false;
+      } else if (!Data(target, partial, out, problem)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  bool In(uint64_t offset, uint64_t length) const { return offset <= room_ && length <= room_ - offset; }
+
+  bool String(uint32_t offset, std::u16string* text) const {
+    uint32_t length = 0;
+    if (!In(offset, 2) || !file_.U16(start_ + offset, &length) || !In(uint64_t(offset) + 2, uint64_t(length) * 2)) {
+      return false;
+    }
+    for (uint32_t i = 0; i < length; ++i) {
+      uint32_t unit = 0;
+      file_.U16(start_ + offset + 2 + uint64_t(i) * 2, &unit);
+      *text += char16_t(unit);
+    }
+    return true;
+  }
+
+  bool Data(uint32_t offset, Resource* partial, std::vector<Resource>* out, std::string* problem) const {
+    uint32_t rva = 0, size = 0;
+    if (!In(offset, 16) || !file_.U32(start_ + offset, &rva) || !file_.U32(start_ + offset + 4, &size) ||
+        !file_.U32(start_ + offset + 8, &partial->codePage)) {
+      return Fail(problem, "resource data entry outside the resource section");
+    }
+    uint64_t at = 0, room = 0;
+    if (!PeRvaToFile(headers_, rva, &at, &room) || size > room) {
+      return Fail(problem, "resource data outside the file");
+    }
+    Resource resource = *partial;
+    resource.data.assign(file_.data() + at, file_.data() + at + size);
+    out->push_back(std::move(resource));
+    return true;
+  }
+
+  const PeBytes& file_;
+  const PeHeaders& headers_;
+  uint64_t start_;
+  uint64_t room_;
+  uint32_t entries_ = 0;
+};
+
+bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
+  if (a.named != b.named) return a.named;  // named entries come first
+  if (!a.named) return a.id < b.id;
+  return std::lexicographical_compare(a.name.begin(), a.name.end(), b.name.begin(), b.name.end(),
+                                      [](char16_t x, char16_t y) { return UpperAscii(x) < UpperAscii(y); });
+}
+
+bool SameKey(const ResourceKey& a, const ResourceKey& b) { return !KeyLess(a, b) && !KeyLess(b, a); }
+
+void Put16(std::vector<uint8_t>* out, size_t at, uint32_t value) {
+  (*out)[at] = uint8_t(value);
+  (*out)[at + 1] = uint8_t(value >> 8);
+}
+
+void Put32(std::vector<uint8_t>* out, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) (*out)[at + i] = uint8_t(value >> (8 * i));
+}
+
+size_t Align(size_t value, size_t to) { return (value + to - 1) / to * to; }
+
+// One directory of the tree being laid out, with its entries' keys.
+struct Node {
+  ResourceKey key;
+  std::vector<Node> children;  // empty below the language level
+  const Resource* resource = nullptr;
+  size_t at = 0;      // where its directory (or, for a language, its data entry) goes
+  size_t nameAt = 0;  // where its name goes, for a named key
+};
+
+void Insert(std::vector<Node>* level, const ResourceKey& key, Node** found) {
+  auto it = std::find_if(level->begin(), level->end(), [&](const Node& n) { return SameKey(n.key, key); });
+  if (it == level->end()) {
+    level->push_back(Node{key, {}, nullptr, 0, 0});
+    it = level->end() - 1;
+  }
+  *found = &*it;
+}
+
+void Sort(std::vector<Node>* level) {
+  std::stable_sort(level->begin(), level->end(), [](const Node& a, const Node& b) { return KeyLess(a.key, b.key); });
+  for (Node& n : *level) Sort(&n.children);
+}
+
+}  // namespace
+
+bool ResourceKey::Matches(const ResourceKey& other) const { return SameKey(*this, other); }
+
+bool ReadResources(const PeBytes& file, const PeHeaders& headers, std::vector<Resource>* resources,
+                   std::string* problem) {
+  resources->clear();
+  const PeDirectory directory = headers.Directory(kPeResourceDirectory);
+  if (directory.rva == 0) return true;
+  uint64_t start = 0, room = 0;
+  if (!PeRvaToFile(headers, directory.rva, &start, &room)) {
+    return Fail(problem, "resource directory outside the sections");
+  }
+  TreeReader reader(file, headers, start, room);
+  Resource partial;
+  return reader.Directory(0, 0, &partial, resources, problem);
+}
+
+std::vector<uint8_t> LayOutResources(const std::vector<Resource>& resources, uint32_t sectionRva) {
+  // The tree: types, names, languages. A resource repeated under the same
+  // three keys is kept once, the later one winning, as Windows would find only one.
+  std::vector<Node> types;
+  for (const Resource& r : resources) {
+    Node *type = nullptr, *name = nullptr, *language = nullptr;
+    Insert(&types, r.type, &type);
+    Insert(&type->children, r.name, &name);
+    Insert(&name->children, ResourceKey::Id(r.language), &language);
+    language->resource = &r;
+  }
+  Sort(&types);
+
+  // Directories breadth-first, then strings, data entries and data.
+  size_t size = 16 + 8 * types.size();
+  for (Node& type : types) {
+    type.at = size;
+    size += 16 + 8 * type.children.size();
+  }
+  for (Node& type : types) {
+    for (Node& name : type.children) {
+      name.at = size;
+      size += 16 + 8 * name.children.size();
+    }
+  }
+  auto addString = [&](Node& node) {
+    if (!node.key.named) return;
+    node.nameAt = size;
+    size += 2 + 2 * node.key.name.size();
+  };
+  for (Node& type : types) {
+    addString(type);
+    for (Node& name : type.children) addString(name);
+  }
+  size = Align(size, 4);
+  for (Node& type : types) {
+    for (Node& name : type.children) {
+      for (Node& language : name.children) {
+        language.at = size;
+        size += 16;
+      }
+    }
+  }
+  std::vector<size_t> dataAt;
+  for (Node& type : types) {
+    for (Node& name : type.children) {
+      for (Node& language : name.children) {
+        size = Align(size, 8);
+        dataAt.push_back(size);
+        size += language.resource->data.size();
+      }
+    }
+  }
+
+  std::vector<uint8_t> out(size, 0);
+  auto writeString = [&](const Node& node) {
+    if (!node.key.named) return;
+    Put16(&out, node.nameAt, uint32_t(node.key.name.size()));
+    for (size_t i = 0; i < node.key.name.size(); ++i) Put16(&out, node.nameAt + 2 + 2 * i, node.key.name[i]);
+  };
+  auto writeDirectory = [&](size_t at, const std::vector<Node>& entries, bool leaves) {
+    size_t named = 0;
+    for (const Node& n : entries) named += n.key.named;
+    Put16(&out, at + 12, uint32_t(named));
+    Put16(&out, at + 14, uint32_t(entries.size() - named));
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const Node& n = entries[i];
+      Put32(&out, at + 16 + 8 * i, n.key.named ? kHighBit | uint32_t(n.nameAt) : n.key.id);
+      Put32(&out, at + 20 + 8 * i, leaves ? uint32_t(n.at) : kHighBit | uint32_t(n.at));
+    }
+  };
+  writeDirectory(0, types, false);
+  for (const Node& type : types) {
+    writeDirectory(type.at, type.children, false);
+    for (const Node& name : type.children) writeDirectory(name.at, name.children, true);
+  }
+  for (const Node& type : types) {
+    writeString(type);
+    for (const Node& name : type.children) writeString(name);
+  }
+  size_t next = 0;
+  for (const Node& type : types) {
+    for (const Node& name : type.children) {
+      for (const Node& language : name.children) {
+        const Resource& r = *language.resource;
+        Put32(&out, language.at, sectionRva + uint32_t(dataAt[next]));
+        Put32(&out, language.at + 4, uint32_t(r.data.size()));
+        Put32(&out, language.at + 8, r.codePage);
+        std::copy(r.data.begin(), r.data.end(), out.begin() + long(dataAt[next]));
+        ++next;
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace kesmar
