@@ -1,12 +1,13 @@
-# Launcher executables: kesmar_add_launcher() links one with a given payload,
-# kesmar_pack_folder() makes a payload from a folder with the host packer.
+# Launcher executables. kesmar_add_launcher_stub() links the stub: the
+# launcher with every resource but its payload. kesmar_add_launcher() makes a
+# launcher from the stub and a payload with the host kesmar-pack, the one way
+# a launcher is made, here as in make launcher and for anybody with the tool.
 
 set(KESMAR_HOST_PACK "${PROJECT_SOURCE_DIR}/build/host/kesmar-pack" CACHE FILEPATH
-  "The host build's kesmar-pack, used to pack payloads for the Windows build")
+  "The host build's kesmar-pack, used to pack payloads and write launchers for the Windows build")
 
-# kesmar_add_launcher(<target> <payload file> [OUTPUT_NAME <name>] [DEPENDS <targets>...])
-function(kesmar_add_launcher target payload_file)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "" "OUTPUT_NAME" "DEPENDS")
+# kesmar_add_launcher_stub(<target>)
+function(kesmar_add_launcher_stub target)
   add_executable(${target} WIN32 ${PROJECT_SOURCE_DIR}/launcher/main.cpp
     ${PROJECT_SOURCE_DIR}/launcher/lean_runtime.cpp)
   target_compile_options(${target} PRIVATE ${KESMAR_WARNINGS})
@@ -15,10 +16,33 @@ function(kesmar_add_launcher target payload_file)
   target_link_options(${target} PRIVATE -municode -mwindows -s -Wl,--gc-sections
     -Wl,--large-address-aware -Wl,--dynamicbase -Wl,--nxcompat)
   target_link_libraries(${target} PRIVATE launcher_win32)
-  if(arg_OUTPUT_NAME)
-    set_target_properties(${target} PROPERTIES OUTPUT_NAME ${arg_OUTPUT_NAME})
+  kesmar_add_launcher_resources(${target})
+endfunction()
+
+# kesmar_add_launcher(<target> <payload file> OUTPUT <exe> [FORCE] [DEPENDS <targets>...])
+# writes <payload file> into the stub KesmarSetupWin-stub as <exe>. FORCE
+# embeds a payload that does not verify (the tests' damaged ones). The
+# target's properties KESMAR_LAUNCHER_FILE and KESMAR_PAYLOAD_FILE name both.
+function(kesmar_add_launcher target payload_file)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "FORCE" "OUTPUT" "DEPENDS")
+  get_filename_component(payload_file "${payload_file}" ABSOLUTE)
+  set(force)
+  if(arg_FORCE)
+    set(force --force)
   endif()
-  kesmar_add_launcher_resources(${target} "${payload_file}" DEPENDS ${arg_DEPENDS})
+  add_custom_command(
+    OUTPUT ${arg_OUTPUT}
+    COMMAND ${KESMAR_HOST_PACK} launcher --payload ${payload_file} --stub $<TARGET_FILE:KesmarSetupWin-stub>
+            -o ${arg_OUTPUT} ${force}
+    DEPENDS ${payload_file} KesmarSetupWin-stub ${KESMAR_HOST_PACK}
+    COMMENT "Writing ${arg_OUTPUT}"
+    VERBATIM)
+  add_custom_target(${target} ALL DEPENDS ${arg_OUTPUT})
+  if(arg_DEPENDS)
+    add_dependencies(${target} ${arg_DEPENDS})
+  endif()
+  set_target_properties(${target} PROPERTIES KESMAR_LAUNCHER_FILE ${arg_OUTPUT}
+    KESMAR_PAYLOAD_FILE ${payload_file})
 endfunction()
 
 # kesmar_pack_folder(<target> <work dir> DEPENDS <files>... [AFTER <targets>...]):

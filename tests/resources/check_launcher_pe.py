@@ -2,6 +2,9 @@
 """Checks a built launcher exe: a 32-bit x86 GUI PE with no time stamps and exactly the launcher's resources.
 
     check_launcher_pe.py [--release] EXE PAYLOAD_FILE
+    check_launcher_pe.py --stub STUB
+
+A stub is checked for the same resources but RAW 130, which it must not hold.
 
 With --release, also what a shipped launcher must be: stripped (no debug
 section, no symbol table), its own part (the exe less its payload) at most
@@ -81,9 +84,9 @@ def check_release(pe):
     expect(pe.dll_characteristics & IMAGE_DLLCHARACTERISTICS_NX_COMPAT, "no DEP (NX compatible)")
 
 
-def check_resource_kinds(pe):
+def check_resource_kinds(pe, stub=False):
     expected = {(RT_STRING, 7), (RT_GROUP_ICON, 107), (RT_GROUP_ICON, 108),
-                (RT_MANIFEST, 1), (RT_VERSION, 1), ("RAW", 130)}
+                (RT_MANIFEST, 1), (RT_VERSION, 1)} | (set() if stub else {("RAW", 130)})
     present = {key for key in pe.resources if key[0] != RT_ICON}
     expect(present == expected, "resources other than the launcher's: extra %s, missing %s"
            % (sorted(present - expected, key=str), sorted(expected - present, key=str)))
@@ -200,19 +203,21 @@ def check_payload(pe, payload_file):
 def main():
     args = sys.argv[1:]
     release = args[:1] == ["--release"]
-    if release:
+    stub = args[:1] == ["--stub"]
+    if release or stub:
         args = args[1:]
-    if len(args) != 2:
+    if len(args) != (1 if stub else 2):
         sys.exit(__doc__)
-    exe, payload_file = args
+    exe, payload_file = args[0], (None if stub else args[1])
     with open(exe, "rb") as f:
         data = f.read()
     try:
         pe = PeFile(data)
-        for check in (check_headers, check_resource_kinds, check_strings, check_icon_groups,
-                      check_manifest, check_version):
+        for check in (check_headers, check_strings, check_icon_groups, check_manifest, check_version):
             check(pe)
-        check_payload(pe, payload_file)
+        check_resource_kinds(pe, stub)
+        if not stub:
+            check_payload(pe, payload_file)
         if release:
             check_release(pe)
     except (PeError, struct.error) as error:

@@ -1,6 +1,8 @@
-// Carries the launcher's resources and checks, through the Win32 loader, that each one loads as the launcher uses it.
-//   resource_probe.exe PAYLOAD_FILE    exit code 0 when every check passes; failures go to stderr
+// Checks, through the Win32 loader, that each resource of a launcher loads as the launcher uses it, and its checksum.
+//   resource_probe.exe LAUNCHER PAYLOAD_FILE    exit code 0 when every check passes; failures go to stderr
 #include "platform/win32/windows_api.h"
+
+#include <imagehlp.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -79,9 +81,7 @@ std::wstring VersionString(const std::vector<BYTE>& block, const wchar_t* name) 
   return static_cast<const wchar_t*>(value);
 }
 
-void CheckVersion() {
-  wchar_t self[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
+void CheckVersion(const wchar_t* self) {
   DWORD ignored = 0;
   std::vector<BYTE> block(GetFileVersionInfoSizeW(self, &ignored));
   Check(!block.empty() && GetFileVersionInfoW(self, 0, static_cast<DWORD>(block.size()), block.data()),
@@ -137,16 +137,32 @@ void CheckNoInteractiveResources(HINSTANCE instance) {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR arguments, int) {
-  std::wstring payloadPath = arguments;
-  if (payloadPath.size() >= 2 && payloadPath.front() == L'"' && payloadPath.back() == L'"')
-    payloadPath = payloadPath.substr(1, payloadPath.size() - 2);
+// The header's checksum is the one Windows computes over the file.
+void CheckChecksum(const wchar_t* path) {
+  DWORD inHeader = 0, computed = 0;
+  Check(MapFileAndCheckSumW(path, &inHeader, &computed) == CHECKSUM_SUCCESS, "checksum computed");
+  Check(inHeader != 0 && inHeader == computed, "header checksum matches the file");
+}
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+  int count = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (argv == nullptr || count != 3) {
+    std::fprintf(stderr, "usage: resource_probe LAUNCHER PAYLOAD_FILE\n");
+    return 2;
+  }
+  const wchar_t* launcher = argv[1];
+  HMODULE module = LoadLibraryExW(launcher, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  Check(module != nullptr, "launcher loads as an image resource");
+  if (module == nullptr) return 1;
+  HINSTANCE instance = module;
   CheckStrings(instance);
   CheckIconGroup(instance, 107, 19);
   CheckIconGroup(instance, 108, 3);
-  CheckVersion();
-  CheckPayload(instance, payloadPath.c_str());
+  CheckVersion(launcher);
+  CheckPayload(instance, argv[2]);
   CheckNoInteractiveResources(instance);
+  CheckChecksum(launcher);
   if (failures == 0) std::fprintf(stderr, "resource_probe: all resource checks passed\n");
   return failures == 0 ? 0 : 1;
 }
