@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kesmar::testing {
 
@@ -26,6 +27,22 @@ struct PeLayout {
 // An image whose only resource is of the named type `typeName` (ASCII) with
 // id `id` and language 1033, holding `data`; the data ends the file.
 std::string PeImage(const std::string& data, const std::string& typeName = "RAW", uint32_t id = 130);
+
+// A stand-in launcher stub: .text at 0x1000 (file 0x400), .rsrc at 0x2000
+// (file 0x600) with a version block and icon groups 107 and 108, .reloc
+// behind it; varied as `StubShape` says.
+struct StubShape {
+  uint32_t subsystem = 2;
+  bool iconGroups = true;
+  std::string oldPayload;   // a RAW 130 the stub already holds
+  std::string certificate;  // appended, with directory 4 pointing at it
+  bool sectionAfterRelocs = false;
+};
+struct StubLayout {
+  static constexpr uint32_t kOptional = 0x40 + 24;
+  static constexpr uint32_t kSections = kOptional + 224;
+};
+std::vector<uint8_t> LauncherStubImage(const StubShape& shape = StubShape());
 
 void PutLe16(std::string* bytes, size_t offset, uint32_t value);
 void PutLe32(std::string* bytes, size_t offset, uint32_t value);

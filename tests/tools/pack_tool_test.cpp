@@ -250,7 +250,9 @@ TEST(PackTool, UsageErrorsExitTwo) {
       {"bogus"}, {"pack"}, {"pack", "a", "b"}, {"pack", "a", "-o"}, {"pack", "a", "-x"},
       {"pack", "a", "-o", "x", "-o", "y"}, {"list"}, {"list", "a", "b"}, {"verify"},
       {"pack", "a\\b"}, {"pack", "a", "-o", "x\\y"}, {"extract", "a"}, {"extract", "a", "b", "c"},
-      {"--help", "x"}, {"--version", "x"},
+      {"--help", "x"}, {"--version", "x"}, {"launcher", "d"}, {"launcher", "-o", "x.exe"},
+      {"launcher", "d", "--payload", "p", "-o", "x.exe"}, {"launcher", "d", "-o", "x.exe", "--bogus"},
+      {"launcher", "d", "e", "-o", "x.exe"}, {"pack", "a", "--codepage", "437"}, {"list", "a", "--codepage"},
   };
   for (const auto& args : cases) {
     const ToolRun run = Tool(args);
@@ -260,6 +262,48 @@ TEST(PackTool, UsageErrorsExitTwo) {
   }
   EXPECT_EQ(Tool({"--help"}).code, 0);
   EXPECT_EQ(Tool({"--version"}).out, "kesmar-pack 1.1.5.5\n");
+}
+
+// kesmar-pack launcher over a stand-in stub: a folder, a container, and what it refuses.
+TEST(PackTool, LauncherFromFolderAndPayload) {
+  TempDir dir;
+  const std::vector<uint8_t> stub = LauncherStubImage();
+  dir.Write("stub.exe", std::string(stub.begin(), stub.end()));
+  dir.Write("finst/KesmarSetup.exe", kSetup);
+  dir.Write("finst/a.txt", "abc");
+  dir.Write("bad.lzma", "not a container");
+  const auto at = [&](const std::string& name) { return (dir.path() / name).string(); };
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string message;  // the start of the one line on stdout (0) or stderr (1)
+  };
+  const std::vector<Case> cases = {
+      {{at("finst"), "-o", at("a.exe")}, 0, at("a.exe") + ": launcher, stub "},
+      {{"--payload", at("p.lzma"), "-o", at("b.exe")}, 0, at("b.exe") + ": launcher, stub "},
+      {{"--payload", at("bad.lzma"), "-o", at("c.exe")}, 1,
+       at("bad.lzma") + ": not a payload container: LZMA data is corrupt (--force embeds it as it is)"},
+      {{"--payload", at("bad.lzma"), "-o", at("c.exe"), "--force"}, 0, at("c.exe") + ": launcher, stub "},
+      {{at("finst"), "-o", at("d.exe"), "--stub", at("bad.lzma")}, 1, at("bad.lzma") + ": not a PE file"},
+      {{at("missing"), "-o", at("e.exe")}, 1, at("missing") + ": cannot list folder"},
+  };
+  ASSERT_EQ(Tool({"pack", at("finst"), "-o", at("p.lzma")}).code, 0);
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"launcher"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    if (std::find(args.begin(), args.end(), "--stub") == args.end()) {
+      args.insert(args.end(), {"--stub", at("stub.exe")});
+    }
+    const ToolRun run = Tool(args);
+    EXPECT_EQ(run.code, c.code) << c.args[0] << run.err;
+    EXPECT_EQ((c.code == 0 ? run.out : run.err).rfind(c.message, 0), 0u) << run.out << run.err;
+  }
+  // The folder packed in place and the container given are the same launcher;
+  // list and verify read it, and nothing is left beside it.
+  EXPECT_EQ(dir.Read("a.exe"), dir.Read("b.exe"));
+  EXPECT_EQ(Tool({"verify", at("a.exe")}).code, 0);
+  EXPECT_NE(Tool({"list", at("a.exe")}).out.find("payload: resource RAW 130"), std::string::npos);
+  EXPECT_FALSE(dir.Exists("a.exe.payload") || dir.Exists("a.exe.tmp") || dir.Exists("d.exe") || dir.Exists("e.exe"));
 }
 
 }  // namespace
