@@ -47,7 +47,7 @@ fuzz-build: build/fuzz/CMakeCache.txt
 # Each target fuzzes from its committed seeds; what it finds new is kept in
 # build/fuzz/found/<target>, and a crash leaves its input in the current folder.
 FUZZ_SECONDS ?= 300
-FUZZ_TARGETS = fuzz_container fuzz_extract
+FUZZ_TARGETS = fuzz_container fuzz_extract fuzz_launcher_writer
 fuzz: fuzz-build
 	@for target in $(FUZZ_TARGETS); do \
 	  mkdir -p build/fuzz/found/$$target && \

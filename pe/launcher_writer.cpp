@@ -80,8 +80,11 @@ bool WriteLauncher(const uint8_t* stub, uint64_t stubSize, const uint8_t* payloa
   uint64_t end = 0;  // where the sections' file data ends
   for (size_t i = 0; i < h.sections.size(); ++i) {
     const PeSection& s = h.sections[i];
-    if (i > 0 && s.virtualAddress < h.sections[i - 1].virtualAddress) {
-      return NotAStub(problem, "sections out of address order");
+    if (i > 0) {
+      const PeSection& before = h.sections[i - 1];
+      const uint64_t beforeEnd = uint64_t(before.virtualAddress) +
+                                 (before.virtualSize != 0 ? before.virtualSize : before.rawSize);
+      if (s.virtualAddress < beforeEnd) return NotAStub(problem, "sections overlap or out of address order");
     }
     if (i < r && s.rawSize != 0 && uint64_t(s.rawOffset) + s.rawSize > rsrc->rawOffset) {
       return NotAStub(problem, "a section's data lies behind the resources");

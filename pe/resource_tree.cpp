@@ -83,12 +83,15 @@ class TreeReader {
         !file_.U32(start_ + offset + 8, &partial->codePage)) {
       return Fail(problem, "resource data entry outside the resource section");
     }
-    uint64_t at = 0, room = 0;
-    if (!PeRvaToFile(headers_, rva, &at, &room) || size > room) {
-      return Fail(problem, "resource data outside the file");
-    }
     Resource resource = *partial;
-    resource.data.assign(file_.data() + at, file_.data() + at + size);
+    // Empty data has nothing to read, wherever it is said to lie.
+    if (size != 0) {
+      uint64_t at = 0, room = 0;
+      if (!PeRvaToFile(headers_, rva, &at, &room) || size > room) {
+        return Fail(problem, "resource data outside the file");
+      }
+      resource.data.assign(file_.data() + at, file_.data() + at + size);
+    }
     out->push_back(std::move(resource));
     return true;
   }

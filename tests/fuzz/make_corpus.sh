@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Rebuilds the fuzz seed corpora in tests/fuzz/corpus/ with the host kesmar-pack
-# (cmake --build --preset host first): small real containers, the same for both targets.
+# (cmake --build --preset host first): small real containers, the same for both
+# container targets, and stand-in launcher stubs for the writer's target.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 work=$(mktemp -d)
@@ -36,3 +37,24 @@ pack long_name_and_lookalike
 for target in fuzz_container fuzz_extract; do
   cp "$root/tests/data/win32_payload.lzma" "$root/tests/fuzz/corpus/$target/win32_payload.lzma"
 done
+
+# Stubs: the test suite's stand-in, plain, holding a payload already, and signed.
+cat >"$work/stubs.cpp" <<'CPP'
+#include <fstream>
+#include "tests/support/pe_image.h"
+using namespace kesmar::testing;
+int main(int, char** argv) {
+  const StubShape shapes[] = {StubShape(), StubShape{2, true, "old payload", "", false},
+                              StubShape{2, true, "", std::string(16, 'C'), false}};
+  const char* names[] = {"plain.exe", "with_payload.exe", "signed.exe"};
+  for (int i = 0; i < 3; ++i) {
+    const auto image = LauncherStubImage(shapes[i]);
+    std::ofstream(std::string(argv[1]) + "/" + names[i], std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
+  }
+}
+CPP
+mkdir -p "$root/tests/fuzz/corpus/fuzz_launcher_writer"
+g++ -std=c++17 -I"$root" -o "$work/stubs" "$work/stubs.cpp" "$root/tests/support/pe_image.cpp" \
+  "$root/pe/resource_tree.cpp" "$root/pe/pe_headers.cpp"
+"$work/stubs" "$root/tests/fuzz/corpus/fuzz_launcher_writer"
