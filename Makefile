@@ -8,8 +8,9 @@
 #                 [SIGN_CERT=<pem> SIGN_KEY=<pem> | SIGN_PKCS12=<file>]
 #                 [SIGN_PASSWORD=<text> | SIGN_PASSWORD_FILE=<file>] [SIGN_TIMESTAMP_URL=<url>]
 #   make fuzz     fuzz each libFuzzer target for FUZZ_SECONDS (default 300)
+#   make package  the Debian package build/kesmar-pack_<version>_amd64.deb
 #   make bench    time the builder and the extraction beside xz and 7zz (never part of make test)
-.PHONY: all host win32 asan fuzz-build deps test test-host test-win32 test-asan test-fuzz fuzz \
+.PHONY: package all host win32 asan fuzz-build deps test test-host test-win32 test-asan test-fuzz fuzz \
 	launcher demo bench clean
 
 all: host win32
@@ -64,6 +65,12 @@ bench: host
 # Quiet: one line on success, the reason on failure (the script builds what it needs).
 launcher:
 	@bash scripts/make-launcher
+
+# The Debian package kesmar-pack_<version>_amd64.deb under build/: the host
+# tool and the stub that the Windows build makes.
+package: host build/win32/CMakeCache.txt
+	cmake --build --preset win32 --target KesmarSetupWin-stub
+	cd build/host && cpack
 
 demo: deps
 	$(MAKE) all

@@ -13,6 +13,8 @@ packages=(
   pkg-config binutils file time
   # Authenticode signing of launchers (scripts/sign-launcher) and the tests of it.
   osslsigncode openssl
+  # make package: CPack's dependency list comes from dpkg-shlibdeps; the test runs lintian.
+  dpkg-dev lintian
 )
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

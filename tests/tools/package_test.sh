@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# The Debian package on a machine without this repository: built by CPack from
+# the host tree, clean under lintian, unpacked with dpkg-deb -x, and its
+# kesmar-pack, run with no compiler on PATH, makes a launcher from a folder
+# that is byte for byte the build's own, that it lists and verifies, and
+# that runs under Wine.
+#   package_test.sh HOST_BUILD WORKDIR WINE_RUN FINST BUILD_LAUNCHER
+# Exit 77 (skipped) when a tool it needs is missing.
+set -euo pipefail
+host=$1 work=$2 wine_run=$3 finst=$4 expected=$5
+for tool in cpack dpkg-deb dpkg-shlibdeps lintian; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+fail() { echo "FAIL: $*" >&2; exit 1; }
+rm -rf "$work" && mkdir -p "$work" && cd "$work"
+
+cpack --config "$host/CPackConfig.cmake" -B "$work/out" > cpack.log 2>&1 || fail "cpack: $(tail -3 cpack.log)"
+deb=$(ls out/kesmar-pack_*_amd64.deb) || fail "no kesmar-pack_<version>_amd64.deb"
+dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "Depends lacks what dpkg-shlibdeps finds: $(dpkg-deb -f "$deb" Depends)"
+lintian "$deb" > lintian.log 2>&1 || true
+! grep -q '^E: ' lintian.log || fail "lintian: $(grep '^E: ' lintian.log | head -3)"
+
+dpkg-deb -x "$deb" root
+tool=$work/root/usr/bin/kesmar-pack
+[ -f root/usr/share/man/man1/kesmar-pack.1.gz ] || fail "no man page"
+# No compiler, no cmake, no python: only the unpacked tool itself.
+PATH=/nonexistent "$tool" launcher "$finst" -o Setup.exe > made.txt || fail "kesmar-pack launcher failed"
+grep -q '^Setup.exe: launcher, stub ' made.txt || fail "kesmar-pack said: $(cat made.txt)"
+cmp -s Setup.exe "$expected" || fail "the packaged tool's launcher differs from the build's"
+PATH=/nonexistent "$tool" verify Setup.exe > verify.txt || fail "verify: $(cat verify.txt)"
+PATH=/nonexistent "$tool" list Setup.exe | grep -q '^KesmarSetup.exe ' || fail "list shows no KesmarSetup.exe"
+
+report="$work/report.txt"
+KESMAR_SAMPLE_REPORT="Z:${report//\//\\}" WINE_RUN_TIME_LIMIT=60 "$wine_run" Setup.exe || fail "Setup.exe exited $?"
+[ -f "$report" ] || fail "the setup program inside did not run"
+echo "package: $(basename "$deb") lintian-clean, its launcher equals the build's and runs under Wine"
