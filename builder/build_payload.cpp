@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -179,8 +180,9 @@ LeadBytes AnsiLeadBytes(FileSystem& files) {
 
 bool BuildPayload(FileSystem& files, const std::string& inputFolder, const std::string& outputPath,
                   BuildObserver* observer, const RecordNameEncoding* names) {
-  const ListedAnsiNames listedNames(files);
-  const Build build{files, inputFolder, outputPath, observer, names != nullptr ? *names : listedNames};
+  std::optional<ListedAnsiNames> listedNames;
+  if (names == nullptr) names = &listedNames.emplace(files);
+  const Build build{files, inputFolder, outputPath, observer, *names};
   std::vector<ListedFile> listed;
   uint64_t totalData = 0;
   if (!ListInputFolder(build, &listed, &totalData)) return false;

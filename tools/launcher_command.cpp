@@ -98,10 +98,21 @@ int MakeLauncher(const LauncherRequest& request, const CodePage& codePage, std::
   std::string payloadPath = request.payloadFile;
   std::string packed;
   if (!request.folder.empty()) {
-    packed = request.output + ".payload";
+    // A name of its own beside the output, which no file of the user's has.
+    std::string name = request.output + ".payload-XXXXXX";
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+      err << request.output << ": " << SystemError("cannot create") << '\n';
+      return kToolFailed;
+    }
+    ::close(fd);
+    packed = name;
     std::ostringstream quiet;
     const int code = PackFolder(request.folder, packed, codePage, false, quiet, err, showProgress);
-    if (code != kToolOk) return code;
+    if (code != kToolOk) {
+      ::unlink(packed.c_str());
+      return code;
+    }
     payloadPath = packed;
   } else if (!request.force) {
     std::ostringstream quiet, why;
