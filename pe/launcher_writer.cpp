@@ -14,6 +14,7 @@ constexpr uint32_t kSubsystemGui = 2;
 constexpr uint32_t kGroupIcon = 14;
 constexpr uint32_t kInitializedData = 0x40;
 constexpr uint32_t kPayloadId = 130;
+constexpr uint32_t kMaxFileAlignment = 0x10000;
 const std::u16string kPayloadType = u"RAW";
 
 bool NotAStub(std::string* problem, const std::string& why) {
@@ -57,6 +58,9 @@ bool WriteLauncher(const uint8_t* stub, uint64_t stubSize, const uint8_t* payloa
   if (!PowerOfTwo(h.sectionAlignment) || !PowerOfTwo(h.fileAlignment)) {
     return NotAStub(problem, "section or file alignment not a power of two");
   }
+  // The resources' new size is rounded up to the file alignment; a larger one
+  // than images may have would write gigabytes of padding.
+  if (h.fileAlignment > kMaxFileAlignment) return NotAStub(problem, "file alignment above 64 KiB");
 
   // The resource section, and nothing after it but the relocations.
   const PeDirectory resourceDirectory = h.Directory(kPeResourceDirectory);

@@ -47,6 +47,9 @@ TEST(LauncherWriter, StubsRefusedAndWritten) {
   headerCut.resize(kSections + 20);
   Image stray = plain;
   stray.insert(stray.end(), 0x200, 'x');
+  Image wideAlignment = plain;  // a 1 GiB file alignment would pad the launcher to match
+  const uint8_t gibibyte[4] = {0, 0, 0, 0x40};
+  std::memcpy(&wideAlignment[kOptional + 36], gibibyte, 4);
   struct Case {
     const char* what;
     Image stub;
@@ -64,6 +67,7 @@ TEST(LauncherWriter, StubsRefusedAndWritten) {
       {"a section after the relocations", Stub({2, true, "", "", true}),
        "not a launcher stub: sections after the resources other than the relocations"},
       {"data after the last section", stray, "not a launcher stub: data after the last section"},
+      {"a file alignment of 1 GiB", wideAlignment, "not a launcher stub: file alignment above 64 KiB"},
   };
   const std::string payload(3000, 'P');
   for (const Case& c : cases) {
