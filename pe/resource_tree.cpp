@@ -6,7 +6,6 @@
 namespace kesmar {
 namespace {
 
-constexpr uint32_t kHighBit = 0x80000000u;
 constexpr uint32_t kMaxEntries = 4096;
 
 char16_t UpperAscii(char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; }
@@ -18,42 +17,31 @@ bool Fail(std::string* problem, const char* why) {
 
 class TreeReader {
  public:
-  TreeReader(const PeBytes& file, const PeHeaders& headers, uint64_t start, uint64_t room)
-      : file_(file), headers_(headers), start_(start), room_(room) {}
+  TreeReader(const PeBytes& file, const PeHeaders& headers, const ResourceArea& area)
+      : file_(file), headers_(headers), area_(area) {}
 
   // Reads the directory at `offset` on `level` (0 type, 1 name, 2 language).
   bool Directory(uint32_t offset, int level, Resource* partial, std::vector<Resource>* out,
                  std::string* problem) {
-    uint32_t named = 0, numbered = 0;
-    if (!In(offset, 16) || !file_.U16(start_ + offset + 12, &named) ||
-        !file_.U16(start_ + offset + 14, &numbered)) {
-      return Fail(problem, "resource directory outside the resource section");
-    }
-    entries_ += named + numbered;
+    uint32_t count = 0;
+    if (!area_.EntryCount(offset, &count)) return Fail(problem, "resource directory outside the resource section");
+    entries_ += count;
     if (entries_ > kMaxEntries) return Fail(problem, "resource directory with too many entries");
-    for (uint32_t i = 0; i < named + numbered; ++i) {
-      const uint64_t entry = uint64_t(offset) + 16 + uint64_t(i) * 8;
+    for (uint32_t i = 0; i < count; ++i) {
       uint32_t nameField = 0, target = 0;
-      if (!In(entry, 8) || !file_.U32(start_ + entry, &nameField) || !file_.U32(start_ + entry + 4, &target)) {
+      if (!area_.Entry(offset, i, &nameField, &target)) {
         return Fail(problem, "resource directory entry outside the resource section");
       }
+      if ((nameField & kResourceHighBit) && level == 2) return Fail(problem, "resource language given by name");
       ResourceKey key;
-      if (nameField & kHighBit) {
-        if (level == 2) return Fail(problem, "resource language given by name");
-        if (!String(nameField & ~kHighBit, &key.name)) {
-          return Fail(problem, "resource name outside the resource section");
-        }
-        key.named = true;
-      } else {
-        key.id = nameField;
-      }
+      if (!area_.Key(nameField, &key)) return Fail(problem, "resource name outside the resource section");
       if (level == 0) partial->type = key;
       if (level == 1) partial->name = key;
       if (level == 2) partial->language = key.id;
-      const bool subdirectory = (target & kHighBit) != 0;
+      const bool subdirectory = (target & kResourceHighBit) != 0;
       if (subdirectory != (level < 2)) return Fail(problem, "resource tree not of three levels");
       if (subdirectory) {
-        if (!Directory(target & ~kHighBit, level + 1, partial, out, problem)) return false;
+        if (!Directory(target & ~kResourceHighBit, level + 1, partial, out, problem)) return false;
       } else if (!Data(target, partial, out, problem)) {
         return false;
       }
@@ -62,25 +50,9 @@ class TreeReader {
   }
 
  private:
-  bool In(uint64_t offset, uint64_t length) const { return offset <= room_ && length <= room_ - offset; }
-
-  bool String(uint32_t offset, std::u16string* text) const {
-    uint32_t length = 0;
-    if (!In(offset, 2) || !file_.U16(start_ + offset, &length) || !In(uint64_t(offset) + 2, uint64_t(length) * 2)) {
-      return false;
-    }
-    for (uint32_t i = 0; i < length; ++i) {
-      uint32_t unit = 0;
-      file_.U16(start_ + offset + 2 + uint64_t(i) * 2, &unit);
-      *text += char16_t(unit);
-    }
-    return true;
-  }
-
   bool Data(uint32_t offset, Resource* partial, std::vector<Resource>* out, std::string* problem) const {
     uint32_t rva = 0, size = 0;
-    if (!In(offset, 16) || !file_.U32(start_ + offset, &rva) || !file_.U32(start_ + offset + 4, &size) ||
-        !file_.U32(start_ + offset + 8, &partial->codePage)) {
+    if (!area_.DataEntry(offset, &rva, &size, &partial->codePage)) {
       return Fail(problem, "resource data entry outside the resource section");
     }
     Resource resource = *partial;
@@ -98,8 +70,7 @@ class TreeReader {
 
   const PeBytes& file_;
   const PeHeaders& headers_;
-  uint64_t start_;
-  uint64_t room_;
+  const ResourceArea& area_;
   uint32_t entries_ = 0;
 };
 
@@ -150,16 +121,58 @@ void Sort(std::vector<Node>* level) {
 
 bool ResourceKey::Matches(const ResourceKey& other) const { return SameKey(*this, other); }
 
+bool ResourceArea::Locate(const PeBytes& file, const PeHeaders& headers, ResourceArea* area) {
+  area->file_ = &file;
+  return PeRvaToFile(headers, headers.Directory(kPeResourceDirectory).rva, &area->start_, &area->room_);
+}
+
+bool ResourceArea::EntryCount(uint32_t directory, uint32_t* count) const {
+  uint32_t named = 0, numbered = 0;
+  if (!In(directory, 16) || !file_->U16(start_ + directory + 12, &named) ||
+      !file_->U16(start_ + directory + 14, &numbered)) {
+    return false;
+  }
+  *count = named + numbered;
+  return true;
+}
+
+bool ResourceArea::Entry(uint32_t directory, uint32_t index, uint32_t* nameField, uint32_t* target) const {
+  const uint64_t entry = uint64_t(directory) + 16 + uint64_t(index) * 8;
+  return In(entry, 8) && file_->U32(start_ + entry, nameField) && file_->U32(start_ + entry + 4, target);
+}
+
+bool ResourceArea::Key(uint32_t nameField, ResourceKey* key, uint32_t longest) const {
+  *key = ResourceKey::Id(nameField);
+  if (!(nameField & kResourceHighBit)) return true;
+  // A directory string: a 16-bit length, then that many UTF-16 units.
+  const uint32_t offset = nameField & ~kResourceHighBit;
+  uint32_t length = 0;
+  if (!In(offset, 2) || !file_->U16(start_ + offset, &length) || length > longest ||
+      !In(uint64_t(offset) + 2, uint64_t(length) * 2)) {
+    return false;
+  }
+  *key = ResourceKey::Name(u"");
+  for (uint32_t i = 0; i < length; ++i) {
+    uint32_t unit = 0;
+    file_->U16(start_ + offset + 2 + uint64_t(i) * 2, &unit);
+    key->name += char16_t(unit);
+  }
+  return true;
+}
+
+bool ResourceArea::DataEntry(uint32_t offset, uint32_t* rva, uint32_t* size, uint32_t* codePage) const {
+  return In(offset, 16) && file_->U32(start_ + offset, rva) && file_->U32(start_ + offset + 4, size) &&
+         file_->U32(start_ + offset + 8, codePage);
+}
+
 bool ReadResources(const PeBytes& file, const PeHeaders& headers, std::vector<Resource>* resources,
                    std::string* problem) {
   resources->clear();
   const PeDirectory directory = headers.Directory(kPeResourceDirectory);
   if (directory.rva == 0) return true;
-  uint64_t start = 0, room = 0;
-  if (!PeRvaToFile(headers, directory.rva, &start, &room)) {
-    return Fail(problem, "resource directory outside the sections");
-  }
-  TreeReader reader(file, headers, start, room);
+  ResourceArea area;
+  if (!ResourceArea::Locate(file, headers, &area)) return Fail(problem, "resource directory outside the sections");
+  TreeReader reader(file, headers, area);
   Resource partial;
   return reader.Directory(0, 0, &partial, resources, problem);
 }
@@ -231,8 +244,8 @@ std::vector<uint8_t> LayOutResources(const std::vector<Resource>& resources, uin
     Put16(&out, at + 14, uint32_t(entries.size() - named));
     for (size_t i = 0; i < entries.size(); ++i) {
       const Node& n = entries[i];
-      Put32(&out, at + 16 + 8 * i, n.key.named ? kHighBit | uint32_t(n.nameAt) : n.key.id);
-      Put32(&out, at + 20 + 8 * i, leaves ? uint32_t(n.at) : kHighBit | uint32_t(n.at));
+      Put32(&out, at + 16 + 8 * i, n.key.named ? kResourceHighBit | uint32_t(n.nameAt) : n.key.id);
+      Put32(&out, at + 20 + 8 * i, leaves ? uint32_t(n.at) : kResourceHighBit | uint32_t(n.at));
     }
   };
   writeDirectory(0, types, false);
