@@ -16,6 +16,13 @@ namespace {
 constexpr char kResourceType[] = "RAW";
 constexpr uint32_t kResourceId = 130;
 
+// A byte as it is shown where it cannot be shown as a character.
+std::string EscapedByte(unsigned char c) {
+  char text[8];
+  std::snprintf(text, sizeof text, "\\x%02X", c);
+  return text;
+}
+
 std::string Hex2(unsigned value) {
   char text[8];
   std::snprintf(text, sizeof text, "0x%02X", value & 0xFF);
@@ -138,9 +145,7 @@ std::string PrintableName(const std::string& name) {
     const unsigned char c = static_cast<unsigned char>(name[i]);
     const size_t length = Utf8SequenceLength(name, i);
     if (length == 0 || c < 32 || c == 127) {
-      char text[8];
-      std::snprintf(text, sizeof text, "\\x%02X", c);
-      shown += text;
+      shown += EscapedByte(c);
       ++i;
     } else {
       shown.append(name, i, length);
@@ -154,11 +159,7 @@ std::string ShownRecordName(const std::string& recordName, const CodePage& codeP
   std::string utf8, problem;
   if (codePage.Decode(recordName, &utf8, &problem)) return PrintableName(utf8);
   std::string shown;
-  for (unsigned char c : recordName) {
-    char text[8];
-    std::snprintf(text, sizeof text, "\\x%02X", c);
-    shown += (c < 32 || c >= 127) ? std::string(text) : std::string(1, char(c));
-  }
+  for (unsigned char c : recordName) shown += (c < 32 || c >= 127) ? EscapedByte(c) : std::string(1, char(c));
   return shown;
 }
 
