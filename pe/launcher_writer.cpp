@@ -26,14 +26,6 @@ bool PowerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) == 
 
 uint64_t AlignUp(uint64_t value, uint32_t to) { return (value + to - 1) / to * to; }
 
-void Put32(std::vector<uint8_t>* out, uint64_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) (*out)[at + i] = uint8_t(value >> (8 * i));
-}
-
-uint32_t Get32(const std::vector<uint8_t>& in, uint64_t at) {
-  return uint32_t(in[at]) | uint32_t(in[at + 1]) << 8 | uint32_t(in[at + 2]) << 16 | uint32_t(in[at + 3]) << 24;
-}
-
 bool HasGroupIcon(const std::vector<Resource>& resources, uint32_t id) {
   return std::any_of(resources.begin(), resources.end(), [&](const Resource& r) {
     return r.type.Matches(ResourceKey::Id(kGroupIcon)) && r.name.Matches(ResourceKey::Id(id));
@@ -144,24 +136,26 @@ bool WriteLauncher(const uint8_t* stub, uint64_t stubSize, const uint8_t* payloa
   out.resize(relocRaw, 0);
   if (reloc != nullptr) out.insert(out.end(), stub + reloc->rawOffset, stub + reloc->rawOffset + reloc->rawSize);
 
-  Put32(&out, rsrc->headerAt + 8, uint32_t(section.size()));
-  Put32(&out, rsrc->headerAt + 16, uint32_t(rawSize));
+  PutU32(&out, rsrc->headerAt + 8, uint32_t(section.size()));
+  PutU32(&out, rsrc->headerAt + 16, uint32_t(rawSize));
   if (reloc != nullptr) {
-    Put32(&out, reloc->headerAt + 12, uint32_t(relocRva));
-    Put32(&out, reloc->headerAt + 20, uint32_t(relocRaw));
-    Put32(&out, h.directoriesAt + kPeRelocationDirectory * 8, uint32_t(relocRva));
+    PutU32(&out, reloc->headerAt + 12, uint32_t(relocRva));
+    PutU32(&out, reloc->headerAt + 20, uint32_t(relocRaw));
+    PutU32(&out, h.directoriesAt + kPeRelocationDirectory * 8, uint32_t(relocRva));
   }
-  Put32(&out, h.directoriesAt + kPeResourceDirectory * 8 + 4, uint32_t(section.size()));
+  PutU32(&out, h.directoriesAt + kPeResourceDirectory * 8 + 4, uint32_t(section.size()));
   if (h.directories.size() > kPeCertificateDirectory) {
-    Put32(&out, h.directoriesAt + kPeCertificateDirectory * 8, 0);
-    Put32(&out, h.directoriesAt + kPeCertificateDirectory * 8 + 4, 0);
+    PutU32(&out, h.directoriesAt + kPeCertificateDirectory * 8, 0);
+    PutU32(&out, h.directoriesAt + kPeCertificateDirectory * 8 + 4, 0);
   }
   if (rsrc->characteristics & kInitializedData) {
     const uint64_t at = h.optional + 8;  // SizeOfInitializedData
-    Put32(&out, at, uint32_t(Get32(out, at) - rsrc->rawSize + rawSize));
+    uint32_t initialized = 0;
+    file.U32(at, &initialized);
+    PutU32(&out, at, uint32_t(initialized - rsrc->rawSize + rawSize));
   }
-  Put32(&out, h.optional + 56, uint32_t(AlignUp(lastEnd, h.sectionAlignment)));  // SizeOfImage
-  Put32(&out, h.checksumAt(), PeChecksum(out.data(), out.size(), h.checksumAt()));
+  PutU32(&out, h.optional + 56, uint32_t(AlignUp(lastEnd, h.sectionAlignment)));  // SizeOfImage
+  PutU32(&out, h.checksumAt(), PeChecksum(out.data(), out.size(), h.checksumAt()));
   return true;
 }
 

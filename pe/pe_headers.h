@@ -31,6 +31,15 @@ class PeBytes {
   uint64_t size_;
 };
 
+// Little-endian fields written into an image being built; `at` must lie inside it.
+inline void PutU16(std::vector<uint8_t>* image, uint64_t at, uint32_t value) {
+  (*image)[at] = uint8_t(value);
+  (*image)[at + 1] = uint8_t(value >> 8);
+}
+inline void PutU32(std::vector<uint8_t>* image, uint64_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) (*image)[at + i] = uint8_t(value >> (8 * i));
+}
+
 struct PeSection {
   std::string name;  // up to 8 bytes, as stored
   uint32_t virtualSize = 0;

@@ -83,15 +83,6 @@ bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
 
 bool SameKey(const ResourceKey& a, const ResourceKey& b) { return !KeyLess(a, b) && !KeyLess(b, a); }
 
-void Put16(std::vector<uint8_t>* out, size_t at, uint32_t value) {
-  (*out)[at] = uint8_t(value);
-  (*out)[at + 1] = uint8_t(value >> 8);
-}
-
-void Put32(std::vector<uint8_t>* out, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) (*out)[at + i] = uint8_t(value >> (8 * i));
-}
-
 size_t Align(size_t value, size_t to) { return (value + to - 1) / to * to; }
 
 // One directory of the tree being laid out, with its entries' keys.
@@ -234,18 +225,18 @@ std::vector<uint8_t> LayOutResources(const std::vector<Resource>& resources, uin
   std::vector<uint8_t> out(size, 0);
   auto writeString = [&](const Node& node) {
     if (!node.key.named) return;
-    Put16(&out, node.nameAt, uint32_t(node.key.name.size()));
-    for (size_t i = 0; i < node.key.name.size(); ++i) Put16(&out, node.nameAt + 2 + 2 * i, node.key.name[i]);
+    PutU16(&out, node.nameAt, uint32_t(node.key.name.size()));
+    for (size_t i = 0; i < node.key.name.size(); ++i) PutU16(&out, node.nameAt + 2 + 2 * i, node.key.name[i]);
   };
   auto writeDirectory = [&](size_t at, const std::vector<Node>& entries, bool leaves) {
     size_t named = 0;
     for (const Node& n : entries) named += n.key.named;
-    Put16(&out, at + 12, uint32_t(named));
-    Put16(&out, at + 14, uint32_t(entries.size() - named));
+    PutU16(&out, at + 12, uint32_t(named));
+    PutU16(&out, at + 14, uint32_t(entries.size() - named));
     for (size_t i = 0; i < entries.size(); ++i) {
       const Node& n = entries[i];
-      Put32(&out, at + 16 + 8 * i, n.key.named ? kResourceHighBit | uint32_t(n.nameAt) : n.key.id);
-      Put32(&out, at + 20 + 8 * i, leaves ? uint32_t(n.at) : kResourceHighBit | uint32_t(n.at));
+      PutU32(&out, at + 16 + 8 * i, n.key.named ? kResourceHighBit | uint32_t(n.nameAt) : n.key.id);
+      PutU32(&out, at + 20 + 8 * i, leaves ? uint32_t(n.at) : kResourceHighBit | uint32_t(n.at));
     }
   };
   writeDirectory(0, types, false);
@@ -262,9 +253,9 @@ std::vector<uint8_t> LayOutResources(const std::vector<Resource>& resources, uin
     for (const Node& name : type.children) {
       for (const Node& language : name.children) {
         const Resource& r = *language.resource;
-        Put32(&out, language.at, sectionRva + uint32_t(dataAt[next]));
-        Put32(&out, language.at + 4, uint32_t(r.data.size()));
-        Put32(&out, language.at + 8, r.codePage);
+        PutU32(&out, language.at, sectionRva + uint32_t(dataAt[next]));
+        PutU32(&out, language.at + 4, uint32_t(r.data.size()));
+        PutU32(&out, language.at + 8, r.codePage);
         std::copy(r.data.begin(), r.data.end(), out.begin() + long(dataAt[next]));
         ++next;
       }
