@@ -37,8 +37,40 @@ install_emulator() {
     exit 1
   fi
   add_backports
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "qemu-user/${codename}-backports"
+  apt_update
+  apt_install "qemu-user/${codename}-backports"
+}
+
+# A mirror in the middle of a sync can fail one index (a size mismatch on one
+# architecture's list), and apt-get update then exits 100. It is tried once
+# more; if it fails again, the lists there are serve, and installs take the
+# release's own suite as their target: without that, amd64 libraries can come
+# from a suite whose i386 list is missing, and the i386 twins of Multi-Arch:
+# same packages then cannot match their versions.
+target_release=
+apt_update() {
+  local status=0
+  target_release=
+  apt-get update -q || status=$?
+  [ "$status" = 0 ] && return 0
+  sleep "${KESMAR_APT_RETRY_PAUSE:-5}"
+  status=0
+  apt-get update -q || status=$?
+  [ "$status" = 0 ] && return 0
+  target_release=$codename
+  echo "install-deps: apt-get update failed twice (exit $status); going on with the package lists there are," \
+       "installing from $codename itself" >&2
+}
+
+# Installs the named packages; on failure, says which of them were wanted and
+# keeps apt's exit status (apt itself has said why).
+apt_install() {
+  local status=0
+  apt-get install -y -q --no-install-recommends ${target_release:+-t "$target_release"} "$@" || status=$?
+  if [ "$status" != 0 ]; then
+    echo "install-deps: could not install: $*" >&2
+    exit "$status"
+  fi
 }
 
 codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
@@ -105,10 +137,14 @@ need_i386=0
 if ! dpkg --print-foreign-architectures 2>/dev/null | grep -qx i386; then
   need_i386=1
 fi
+# One query for all: a package counts as installed under its bare name and
+# under name:architecture.
+declare -A installed=()
+while read -r state name qualified; do
+  [ "$state" = installed ] && installed[$name]=1 installed[$qualified]=1
+done < <(dpkg-query -W -f='${db:Status-Status} ${Package} ${Package}:${Architecture}\n' "${packages[@]}" 2>/dev/null || true)
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
+  [ -n "${installed[$p]:-}" ] || missing+=("$p")
 done
 
 if [ "$need_i386" = 0 ] && [ "${#missing[@]}" = 0 ]; then
@@ -127,6 +163,6 @@ export DEBIAN_FRONTEND=noninteractive
 if [ "$need_i386" = 1 ]; then
   dpkg --add-architecture i386
 fi
-apt-get update -q
-apt-get install -y -q --no-install-recommends "${missing[@]}"
+apt_update
+[ "${#missing[@]}" = 0 ] || apt_install "${missing[@]}"
 install_emulator
