@@ -5,12 +5,15 @@
 #include <vector>
 
 #include "builder/build_payload.h"
+#include "launcher/ansi_path.h"
+#include "launcher/folder_security.h"
 #include "launcher/font_pass.h"
 #include "payload/byte_block.h"
 #include "payload/payload_format.h"
 #include "payload/record_stream_check.h"
 #include "platform/file_system.h"
 #include "platform/resources.h"
+#include "platform/security.h"
 
 namespace kesmar {
 namespace {
@@ -33,10 +36,7 @@ bool FindPayload(ResourceApi& resources, const uint8_t** bytes, uint32_t* size) 
 
 // "<temporary folder>\kesmars", without the number.
 bool BaseFolderPath(FileSystem& files, std::string* base) {
-  char buffer[kMaxPath] = {};
-  const uint32_t length = files.GetTempPathA(kMaxPath, buffer);
-  if (length == 0 || length > kMaxPath) return false;
-  base->assign(buffer, strnlen(buffer, kMaxPath));
+  if (!GetTempFolderA(files, base)) return false;
   if (base->empty() || (base->back() != '\\' && base->back() != '/')) *base += '\\';
   *base += kExtractionFolderPrefix;
   return true;
@@ -44,12 +44,15 @@ bool BaseFolderPath(FileSystem& files, std::string* base) {
 
 // Names that exist, as files or folders, are passed over without counting;
 // only failed creations count towards the limit.
-bool CreateExtractionFolder(FileSystem& files, const std::string& base, std::string* folder) {
+// Every folder is created with `security`: a name that exists is never
+// taken over, so no folder is used that this call did not make.
+bool CreateExtractionFolder(FileSystem& files, const std::string& base,
+                            const SecurityDescriptor& security, std::string* folder) {
   int failures = 0;
   for (;;) {
     const std::string candidate = base + std::to_string(folderCounter);
     if (files.GetFileAttributesA(candidate) == kInvalidFileAttributes) {
-      if (files.CreateDirectoryA(candidate)) {
+      if (files.CreateDirectoryA(candidate, &security)) {
         *folder = candidate;
         return true;
       }
@@ -98,8 +101,11 @@ bool ExtractPayload(const Platform& platform, std::string* setupPath, std::strin
 
   std::string base;
   if (!BaseFolderPath(files, &base)) return false;
+  const std::unique_ptr<SecurityDescriptor> security =
+      ExtractionFolderDescriptor(*platform.security);
+  if (security == nullptr) return false;
   std::string folder;
-  if (!CreateExtractionFolder(files, base, &folder)) return false;
+  if (!CreateExtractionFolder(files, base, *security, &folder)) return false;
   list.SetFolder(folder);
   if (workFolder != nullptr) *workFolder = folder;
 

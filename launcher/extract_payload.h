@@ -15,14 +15,16 @@ constexpr char kExtractionFolderPrefix[] = "kesmars";
 constexpr int kMaxFolderCreationFailures = 10;
 
 // Finds resource "RAW" #130, decodes it and checks the whole record stream,
-// creates the first free folder "kesmars<n>" in the temporary folder, writes
+// creates the first free folder "kesmars<n>" in the temporary folder (with
+// the DACL of ExtractionFolderDescriptor), writes
 // every record there as a file and finally runs ProcessExtractedFiles over
 // them. `list` must be empty on entry. Uses platform.resources,
-// platform.files and platform.fonts.
+// platform.files, platform.security and platform.fonts.
 //
 // False, with nothing created, the list and both outputs untouched, when the
 // payload is missing, cannot be decoded or is malformed (see
-// CheckRecordStream), when there is no temporary folder path, or when ten
+// CheckRecordStream), when there is no temporary folder path that the ANSI
+// calls can use, when the folder's descriptor cannot be built, or when ten
 // folder creations failed.
 //
 // Once the folder exists it is in the list (and in *workFolder), and each file

@@ -4,6 +4,7 @@
 #include "platform/file_system.h"
 #include "platform/fonts.h"
 #include "platform/resources.h"
+#include "platform/security.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/windows_api.h"
 
@@ -17,6 +18,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR argumentText, int) {
   auto files = kesmar::CreateNativeFileSystem();
   auto resources = kesmar::CreateNativeResourceApi();
   auto fonts = kesmar::CreateNativeFontApi();
+  auto security = kesmar::CreateNativeSecurityApi();
   kesmar::Win32Processes processes;
   kesmar::Win32Window window(instance);
   kesmar::Platform platform;
@@ -25,5 +27,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR argumentText, int) {
   platform.fonts = fonts.get();
   platform.processes = &processes;
   platform.window = &window;
+  platform.security = security.get();
   return kesmar::RunLauncher(platform, argumentText != nullptr ? argumentText : L"");
 }

@@ -7,6 +7,8 @@
 
 namespace kesmar {
 
+class SecurityDescriptor;  // platform/security.h
+
 constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;  // INVALID_FILE_ATTRIBUTES
 constexpr uint32_t kFileAttributeDirectory = 0x10;       // FILE_ATTRIBUTE_DIRECTORY
 constexpr uint32_t kMaxPath = 260;                         // MAX_PATH
@@ -64,8 +66,10 @@ class FileSystem {
 
   // The attribute bits of `path`, or kInvalidFileAttributes when it cannot be queried.
   virtual uint32_t GetFileAttributesA(const std::string& path) = 0;
-  // Creates one folder (no security attributes); true when it was created.
-  virtual bool CreateDirectoryA(const std::string& path) = 0;
+  // Creates one folder, with `security` as its descriptor, or, when it is
+  // null, with what it inherits from its parent. True when it was created;
+  // false when anything of that name exists.
+  virtual bool CreateDirectoryA(const std::string& path, const SecurityDescriptor* security) = 0;
   // Deletes a file; true when it was deleted.
   virtual bool DeleteFileA(const std::string& path) = 0;
   // Removes an empty folder; true when it was removed.
@@ -80,6 +84,16 @@ class FileSystem {
   // (room `bufferLength` characters, terminator included). Returns its length,
   // 0 on failure, or the room needed when the buffer is too small.
   virtual uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) = 0;
+  // The temporary folder's path in UTF-16, ending in a separator; false on failure.
+  virtual bool GetTempPathW(std::wstring* path) = 0;
+  // The short (8.3) form of an existing `path`; false when there is none.
+  virtual bool GetShortPathNameW(const std::wstring& path, std::wstring* shortPath) = 0;
+  // ANSI text as UTF-16, byte for byte as the ANSI calls would read it. A pure
+  // query of the code page, like IsDBCSLeadByte.
+  virtual std::wstring MultiByteToWideChar(const std::string& text) = 0;
+  // UTF-16 text in the ANSI code page; false when a character has no exact
+  // form there (no best-fit replacement, no default character).
+  virtual bool WideCharToMultiByte(const std::wstring& text, std::string* ansi) = 0;
   // True when `byte` begins a two-byte character in the ANSI code page that
   // this file system's names are in. A query of the code page only: it
   // touches nothing and cannot fail.

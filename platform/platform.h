@@ -8,6 +8,7 @@ class ResourceApi;   // platform/resources.h: the payload resource of the execut
 class FontApi;       // platform/fonts.h: Fonts folder, font table, profile, broadcast
 class ProcessApi;    // platform/processes.h: starting and waiting for the setup program
 class WindowApi;     // platform/window.h: strings, class, the hidden window
+class SecurityApi;   // platform/security.h: the token's user, descriptors from SDDL
 
 struct Platform {
   FileSystem* files = nullptr;
@@ -15,6 +16,7 @@ struct Platform {
   FontApi* fonts = nullptr;
   ProcessApi* processes = nullptr;
   WindowApi* window = nullptr;
+  SecurityApi* security = nullptr;
 };
 
 }  // namespace kesmar

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/security.h"
 #include "platform/ntfs_order.h"
 #include "platform/stdio_file.h"
 
@@ -112,8 +113,10 @@ class PosixFileSystem final : public FileSystem {
     return S_ISDIR(st.st_mode) ? kFileAttributeDirectory : 0x80;
   }
 
-  bool CreateDirectoryA(const std::string& path) override {
-    return ::mkdir(ToNative(path).c_str(), 0777) == 0;
+  // A folder with a descriptor of its own is private to its owner here: the
+  // nearest a mode comes to a DACL that lets no other user in.
+  bool CreateDirectoryA(const std::string& path, const SecurityDescriptor* security) override {
+    return ::mkdir(ToNative(path).c_str(), security != nullptr ? 0700 : 0777) == 0;
   }
 
   bool DeleteFileA(const std::string& path) override {
@@ -162,6 +165,54 @@ class PosixFileSystem final : public FileSystem {
     if (path.size() + 1 > bufferLength) return uint32_t(path.size() + 1);
     std::memcpy(buffer, path.c_str(), path.size() + 1);
     return uint32_t(path.size());
+  }
+
+  bool GetTempPathW(std::wstring* path) override {
+    char buffer[kMaxPath];
+    const uint32_t length = GetTempPathA(kMaxPath, buffer);
+    if (length == 0 || length >= kMaxPath) return false;
+    *path = MultiByteToWideChar(std::string(buffer, length));
+    return true;
+  }
+
+  // Linux file systems have no 8.3 names.
+  bool GetShortPathNameW(const std::wstring&, std::wstring*) override { return false; }
+
+  // Names here are UTF-8, which holds every UTF-16 character.
+  std::wstring MultiByteToWideChar(const std::string& text) override {
+    std::u16string units;
+    Utf8ToUtf16(text, &units);
+    return std::wstring(units.begin(), units.end());
+  }
+
+  bool WideCharToMultiByte(const std::wstring& text, std::string* ansi) override {
+    std::string utf8;
+    for (size_t i = 0; i < text.size(); ++i) {
+      uint32_t point = uint32_t(text[i]) & 0xFFFF;
+      if (point >= 0xD800 && point < 0xDC00 && i + 1 < text.size() &&
+          (uint32_t(text[i + 1]) & 0xFC00) == 0xDC00) {
+        point = 0x10000 + ((point - 0xD800) << 10) + ((uint32_t(text[++i]) & 0xFFFF) - 0xDC00);
+      } else if (point >= 0xD800 && point < 0xE000) {
+        return false;  // a lone surrogate has no UTF-8 form
+      }
+      if (point < 0x80) {
+        utf8 += char(point);
+      } else if (point < 0x800) {
+        utf8 += char(0xC0 | (point >> 6));
+        utf8 += char(0x80 | (point & 0x3F));
+      } else if (point < 0x10000) {
+        utf8 += char(0xE0 | (point >> 12));
+        utf8 += char(0x80 | ((point >> 6) & 0x3F));
+        utf8 += char(0x80 | (point & 0x3F));
+      } else {
+        utf8 += char(0xF0 | (point >> 18));
+        utf8 += char(0x80 | ((point >> 12) & 0x3F));
+        utf8 += char(0x80 | ((point >> 6) & 0x3F));
+        utf8 += char(0x80 | (point & 0x3F));
+      }
+    }
+    *ansi = utf8;
+    return true;
   }
 
   // Names here are UTF-8, which has no two-byte characters of that kind; a

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "platform/file_system.h"
+#include "platform/security.h"
 #include "platform/stdio_file.h"
 #include "platform/win32/unique_handle.h"
 
@@ -50,8 +51,14 @@ class Win32FileSystem final : public FileSystem {
     return ::GetFileAttributesA(path.c_str());
   }
 
-  bool CreateDirectoryA(const std::string& path) override {
-    return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+  bool CreateDirectoryA(const std::string& path, const SecurityDescriptor* security) override {
+    if (security == nullptr) return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+    SECURITY_ATTRIBUTES attributes = {};
+    attributes.nLength = sizeof attributes;
+    attributes.lpSecurityDescriptor = const_cast<void*>(security->Native());
+    attributes.bInheritHandle = FALSE;
+    return attributes.lpSecurityDescriptor != nullptr &&
+           ::CreateDirectoryA(path.c_str(), &attributes) != 0;
   }
 
   bool DeleteFileA(const std::string& path) override { return ::DeleteFileA(path.c_str()) != 0; }
@@ -70,6 +77,53 @@ class Win32FileSystem final : public FileSystem {
 
   uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) override {
     return ::GetTempPathA(bufferLength, buffer);
+  }
+
+  bool GetTempPathW(std::wstring* path) override {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, buffer);
+    if (length == 0 || length > MAX_PATH) return false;
+    path->assign(buffer, length);
+    return true;
+  }
+
+  bool GetShortPathNameW(const std::wstring& path, std::wstring* shortPath) override {
+    const DWORD needed = ::GetShortPathNameW(path.c_str(), nullptr, 0);
+    if (needed == 0) return false;
+    std::wstring buffer(needed, L'\0');
+    const DWORD length = ::GetShortPathNameW(path.c_str(), &buffer[0], needed);
+    if (length == 0 || length >= needed) return false;
+    buffer.resize(length);
+    *shortPath = buffer;
+    return true;
+  }
+
+  std::wstring MultiByteToWideChar(const std::string& text) override {
+    if (text.empty()) return std::wstring();
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
+    if (length <= 0) return std::wstring();
+    std::wstring wide(size_t(length), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), &wide[0], length);
+    return wide;
+  }
+
+  bool WideCharToMultiByte(const std::wstring& text, std::string* ansi) override {
+    if (text.empty()) {
+      ansi->clear();
+      return true;
+    }
+    // Best fit would turn a character it cannot write into a look-alike, which
+    // names another file; any replacement at all makes the conversion fail.
+    BOOL replaced = FALSE;
+    const int length = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(),
+                                             int(text.size()), nullptr, 0, nullptr, &replaced);
+    if (length <= 0 || replaced) return false;
+    std::string bytes(size_t(length), '\0');
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), int(text.size()), &bytes[0],
+                          length, nullptr, &replaced);
+    if (replaced) return false;
+    *ansi = bytes;
+    return true;
   }
 
   bool IsDBCSLeadByte(uint8_t byte) override { return ::IsDBCSLeadByte(byte) != FALSE; }

@@ -115,6 +115,34 @@ def remove_win_ini_fonts(keys):
         f.write("".join(kept).encode("latin-1"))
 
 
+def user_environment(names):
+    """The prefix's HKCU\\Environment values of these names, from user.reg."""
+    with open(os.path.join(ARGS.prefix, "user.reg"), encoding="utf-8", errors="replace") as f:
+        text = f.read()
+    section = text.split("\n[Environment]", 1)[1].split("\n\n", 1)[0]
+    values = {}
+    for line in section.splitlines():
+        for name in names:
+            prefix = '"%s"="' % name
+            if line.startswith(prefix) and line.endswith('"'):
+                values[name] = line[len(prefix):-1].replace("\\\\", "\\")
+    return values
+
+
+def set_user_environment(work, values):
+    """Sets REG_SZ values in the prefix's HKCU\\Environment with one regedit run;
+    the .reg file is UTF-16, so any name survives."""
+    lines = ["Windows Registry Editor Version 5.00", "", "[HKEY_CURRENT_USER\\Environment]"]
+    for name, value in values.items():
+        lines.append('"%s"="%s"' % (name, value.replace("\\", "\\\\")))
+    path = os.path.join(work, "environment.reg")
+    with open(path, "wb") as f:
+        f.write(b"\xff\xfe" + ("\r\n".join(lines) + "\r\n").encode("utf-16-le"))
+    code, _ = run_wine("regedit", "/S", unix_to_windows(path))
+    if code != 0:
+        raise AssertionError("regedit exited %d" % code)
+
+
 # File names beyond ASCII that code page 1252 holds, 0x80 to 0x9F among them.
 CP1252_NAMES = ["caf\u00e9.txt", "\u00dcn\u00efc\u00f6d\u00e9 \u20ac.txt",
                 "na\u00efve \u2013 \u2018r\u00e9sum\u00e9\u2019.txt"]
@@ -259,6 +287,26 @@ class LauncherEndToEnd(unittest.TestCase):
         expected = [n.encode("cp1252").decode("latin-1") for n in CP1252_NAMES]
         self.assertEqual(sorted(beside), sorted(expected + ["KesmarSetup.exe"]))
         self.assertEqual(kesmars_folders(), [])
+
+    def test_temporary_folder_outside_the_code_page(self):
+        # TEMP and TMP come from the prefix's HKCU\Environment, not from the
+        # Unix environment. A name of CJK characters has no form in code page
+        # 1252: GetTempPathA gives "C:\temp\???\", and only the short
+        # name reaches the folder.
+        name = "\u65e5\u672c\u8a9e"
+        unix_temp = os.path.join(ARGS.prefix, "drive_c", "temp", name)
+        os.makedirs(unix_temp, exist_ok=True)
+        original = user_environment(("TEMP", "TMP"))
+        set_user_environment(self.work, {"TEMP": "C:\\temp\\" + name, "TMP": "C:\\temp\\" + name})
+        try:
+            code, _ = self.run_launcher(ARGS.launcher)
+        finally:
+            set_user_environment(self.work, original)
+        self.assertEqual(code, 0)
+        folder = report_field(read_report(self.report), "Current folder: ")
+        self.assertRegex(folder, r"^C:\\temp\\[^\\?]+\\kesmars0$")
+        self.assertEqual(os.listdir(unix_temp), [], "everything extracted was removed")
+        self.assertEqual(kesmars_folders(), [], "the usual temporary folder was not used")
 
     def test_no_setup_program(self):
         code, _ = self.run_launcher(ARGS.nosetup_launcher)

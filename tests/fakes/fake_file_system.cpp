@@ -2,7 +2,10 @@
 #include "tests/fakes/fake_file_system.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+
+#include "platform/security.h"
 
 namespace kesmar::testing {
 namespace {
@@ -178,13 +181,19 @@ uint32_t FakeFileSystem::GetFileAttributesA(const std::string& path) {
   return it->second.folder ? kFileAttributeDirectory : 0x80;
 }
 
-bool FakeFileSystem::CreateDirectoryA(const std::string& path) {
-  log_->Add("CreateDirectoryA(" + path + ")");
+bool FakeFileSystem::CreateDirectoryA(const std::string& path, const SecurityDescriptor* security) {
+  log_->Add("CreateDirectoryA(" + path + (security ? "," + security->Sddl() : "") + ")");
   if (ShouldFail("CreateDirectoryA", path)) return false;
   if (Exists(path)) return false;
   if (!Parent(path).empty() && !IsFolder(Parent(path))) return false;
   AddFolder(path);
+  if (security != nullptr) nodes_[path].sddl = security->Sddl();
   return true;
+}
+
+std::string FakeFileSystem::FolderSddl(const std::string& path) const {
+  auto it = nodes_.find(path);
+  return it == nodes_.end() ? std::string() : it->second.sddl;
 }
 
 bool FakeFileSystem::DeleteFileA(const std::string& path) {
@@ -232,6 +241,64 @@ uint32_t FakeFileSystem::GetTempPathA(uint32_t bufferLength, char* buffer) {
   if (tempPath_.size() + 1 > bufferLength) return uint32_t(tempPath_.size() + 1);
   std::memcpy(buffer, tempPath_.c_str(), tempPath_.size() + 1);
   return uint32_t(tempPath_.size());
+}
+
+
+namespace {
+
+// Wide text in the log: ASCII as it is, anything else as \u{hex}.
+std::string Printable(const std::wstring& text) {
+  std::string out;
+  char hex[16];
+  for (wchar_t c : text) {
+    if (c > 0 && c < 0x80) {
+      out += char(c);
+    } else {
+      std::snprintf(hex, sizeof hex, "\\u{%x}", unsigned(c));
+      out += hex;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+void FakeFileSystem::SetWideTempPath(const std::wstring& path) {
+  tempPathW_ = path;
+  tempPath_.clear();
+  for (wchar_t c : path) tempPath_ += (unsigned(c) <= 0xFF) ? char(c) : '?';
+}
+
+bool FakeFileSystem::GetTempPathW(std::wstring* path) {
+  log_->Add("GetTempPathW");
+  if (ShouldFail("GetTempPathW", "")) return false;
+  *path = tempPathW_;
+  return true;
+}
+
+bool FakeFileSystem::GetShortPathNameW(const std::wstring& path, std::wstring* shortPath) {
+  log_->Add("GetShortPathNameW(" + Printable(path) + ")");
+  if (ShouldFail("GetShortPathNameW", "")) return false;
+  auto it = shortPaths_.find(path);
+  if (it == shortPaths_.end()) return false;
+  *shortPath = it->second;
+  return true;
+}
+
+std::wstring FakeFileSystem::MultiByteToWideChar(const std::string& text) {
+  std::wstring wide;
+  for (char c : text) wide += wchar_t(static_cast<unsigned char>(c));
+  return wide;
+}
+
+bool FakeFileSystem::WideCharToMultiByte(const std::wstring& text, std::string* ansi) {
+  std::string bytes;
+  for (wchar_t c : text) {
+    if (unsigned(c) > 0xFF) return false;
+    bytes += char(c);
+  }
+  *ansi = bytes;
+  return true;
 }
 
 }  // namespace kesmar::testing

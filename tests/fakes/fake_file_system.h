@@ -22,7 +22,22 @@ class FakeFileSystem final : public FileSystem {
   void AddFile(const std::string& path, const std::string& content);
   // Lists the file with this size instead of its real one.
   void SetListedSize(const std::string& path, uint64_t size);
-  void SetTempPath(const std::string& path) { tempPath_ = path; }
+  // The temporary folder, as GetTempPathA reports it; GetTempPathW then
+  // reports the same path.
+  void SetTempPath(const std::string& path) {
+    tempPath_ = path;
+    tempPathW_ = MultiByteToWideChar(path);
+  }
+  // The temporary folder as GetTempPathW reports it; GetTempPathA reports it
+  // as Windows would, "?" for every character outside the code page.
+  void SetWideTempPath(const std::wstring& path);
+  // The short form that GetShortPathNameW gives for `path`; none by default.
+  void SetShortPath(const std::wstring& path, const std::wstring& shortPath) {
+    shortPaths_[path] = shortPath;
+  }
+  // The security descriptor's SDDL that the folder was created with; empty
+  // when it inherited its parent's.
+  std::string FolderSddl(const std::string& path) const;
   // The ANSI code page's lead bytes, as IsDBCSLeadByte answers; none by default.
   void SetLeadBytes(const LeadBytes& leadBytes) { leadBytes_ = leadBytes; }
 
@@ -47,12 +62,17 @@ class FakeFileSystem final : public FileSystem {
   std::unique_ptr<InputFile> OpenFileForReading(const std::string& path) override;
   std::unique_ptr<OutputFile> OpenFileForWriting(const std::string& path) override;
   uint32_t GetFileAttributesA(const std::string& path) override;
-  bool CreateDirectoryA(const std::string& path) override;
+  bool CreateDirectoryA(const std::string& path, const SecurityDescriptor* security) override;
   bool DeleteFileA(const std::string& path) override;
   bool RemoveDirectoryA(const std::string& path) override;
   bool CopyFileA(const std::string& from, const std::string& to, bool failIfExists) override;
   bool MoveFileExA(const std::string& from, const std::string& to) override;
   uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) override;
+  bool GetTempPathW(std::wstring* path) override;
+  bool GetShortPathNameW(const std::wstring& path, std::wstring* shortPath) override;
+  // The fake's code page is Latin-1: byte n is U+00nn. Not logged: pure.
+  std::wstring MultiByteToWideChar(const std::string& text) override;
+  bool WideCharToMultiByte(const std::wstring& text, std::string* ansi) override;
   // Not logged: a pure query of the code page, with no effect and no failure.
   bool IsDBCSLeadByte(uint8_t byte) override { return leadBytes_.Has(byte); }
 
@@ -68,6 +88,7 @@ class FakeFileSystem final : public FileSystem {
     std::string content;
     uint64_t listedSize = UINT64_MAX;  // UINT64_MAX: the content's size
     uint64_t order = 0;
+    std::string sddl;  // folders: the descriptor they were created with
   };
   std::string Parent(const std::string& path) const;
   void Put(const std::string& path, Node node);
@@ -77,6 +98,8 @@ class FakeFileSystem final : public FileSystem {
   std::map<std::string, Node> nodes_;
   FailureSet failures_;
   std::string tempPath_ = "C:\\Temp\\";
+  std::wstring tempPathW_ = L"C:\\Temp\\";
+  std::map<std::wstring, std::wstring> shortPaths_;
   LeadBytes leadBytes_;
   uint64_t nextOrder_ = 0;
 };

@@ -6,6 +6,7 @@
 #include "tests/fakes/fake_font_api.h"
 #include "tests/fakes/fake_processes.h"
 #include "tests/fakes/fake_resource_api.h"
+#include "tests/fakes/fake_security_api.h"
 
 namespace kesmar::testing {
 
@@ -18,6 +19,7 @@ struct FakePlatform {
     platform.resources = &resources;
     platform.processes = &processes;
     platform.window = &window;
+    platform.security = &security;
   }
   FakePlatform(const FakePlatform&) = delete;
   FakePlatform& operator=(const FakePlatform&) = delete;
@@ -28,6 +30,7 @@ struct FakePlatform {
   FakeResourceApi resources{&log};
   FakeProcesses processes{&log};
   FakeWindow window{&log};
+  FakeSecurityApi security{&log};
   Platform platform;
 };
 

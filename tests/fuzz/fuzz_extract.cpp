@@ -6,6 +6,7 @@
 #include "tests/fakes/fake_file_system.h"
 #include "tests/fakes/fake_font_api.h"
 #include "tests/fakes/fake_resource_api.h"
+#include "tests/fakes/fake_security_api.h"
 #include "tests/fuzz/fuzz_input.h"
 
 using namespace kesmar;
@@ -17,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakeFileSystem fs;
   FakeFontApi fonts;
   FakeResourceApi resources;
+  FakeSecurityApi security;
   fs.AddFolder(temp);
   fs.AddFolder("C:\\Windows\\Fonts");
   resources.SetPayload(std::string(container.begin(), container.end()));
@@ -24,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   platform.files = &fs;
   platform.fonts = &fonts;
   platform.resources = &resources;
+  platform.security = &security;
 
   ResetFolderCounter();
   std::string setupPath;

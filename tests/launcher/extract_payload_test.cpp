@@ -8,6 +8,7 @@
 #include "tests/fakes/fake_file_system.h"
 #include "tests/fakes/fake_font_api.h"
 #include "tests/fakes/fake_resource_api.h"
+#include "tests/fakes/fake_security_api.h"
 #include "tests/support/payload_helpers.h"
 
 namespace kesmar::testing {
@@ -24,6 +25,7 @@ struct World {
     platform.files = &fs;
     platform.fonts = &fonts;
     platform.resources = &resources;
+    platform.security = &security;
   }
   bool Extract() { return ExtractPayload(platform, &setupPath, &workFolder, list); }
   // Nothing on disk under the temporary folder, and the list and outputs as before.
@@ -39,6 +41,7 @@ struct World {
   FakeFileSystem fs{&log};
   FakeFontApi fonts{&log};
   FakeResourceApi resources{&log};
+  FakeSecurityApi security{&log};
   Platform platform;
   CleanupList list{fs};
   std::string setupPath = "before";
@@ -182,6 +185,66 @@ TEST(ExtractPayload, RefusalsLeaveNothingBehind) {
     w.ExpectUntouched();
     EXPECT_EQ(w.log.Count("CreateDirectoryA("), 0u);
     EXPECT_EQ(FolderCounter(), 0);
+  }
+}
+
+// The folder's own DACL, and a temporary folder whose name the ANSI code page
+// cannot hold. Without a descriptor or a usable path no folder is made.
+TEST(ExtractPayload, FolderDescriptorAndTemporaryPathTable) {
+  const std::string user = "S-1-5-21-1111-2222-3333-1001";
+  const std::string own = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+  const std::wstring japanese = L"C:\\Temp\\\u65E5\u672C\u8A9E\\";
+  struct Case {
+    const char* what;
+    std::function<void(World&)> setUp;
+    std::string folder;  // empty: false, nothing touched
+    std::string sddl;
+    size_t shortLookups;
+  };
+  const std::vector<Case> cases = {
+      {"a user", [&](World& w) { w.security.SetUserSid(user); }, kFolder0,
+       own + "(A;OICI;FA;;;" + user + ")", 0},
+      {"SYSTEM", [](World& w) { w.security.SetUserSid("S-1-5-18"); }, kFolder0, own, 0},
+      {"no token user", [](World& w) { w.security.Fail("GetTokenUserSid"); }, "", "", 0},
+      {"descriptor refused",
+       [](World& w) { w.security.Fail("ConvertStringSecurityDescriptorToSecurityDescriptorA"); },
+       "", "", 0},
+      {"path within the code page",
+       [](World& w) {
+         w.fs.AddFolder("C:\\Temp\\Andr\xE9");
+         w.fs.SetWideTempPath(L"C:\\Temp\\Andr\u00E9\\");
+       },
+       "C:\\Temp\\Andr\xE9\\kesmars0", own + "(A;OICI;FA;;;" + user + ")", 0},
+      {"path outside the code page: its short form",
+       [&](World& w) {
+         w.fs.AddFolder("C:\\Temp\\5E72~1");
+         w.fs.SetWideTempPath(japanese);
+         w.fs.SetShortPath(japanese, L"C:\\Temp\\5E72~1\\");
+       },
+       "C:\\Temp\\5E72~1\\kesmars0", own + "(A;OICI;FA;;;" + user + ")", 1},
+      {"no short form", [&](World& w) { w.fs.SetWideTempPath(japanese); }, "", "", 1},
+      {"a short form outside the code page too",
+       [&](World& w) {
+         w.fs.SetWideTempPath(japanese);
+         w.fs.SetShortPath(japanese, japanese);
+       },
+       "", "", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    World w;
+    w.resources.SetPayload(Container(RecordStream({{"a.txt", "abc"}})));
+    c.setUp(w);
+    EXPECT_EQ(w.Extract(), !c.folder.empty());
+    EXPECT_EQ(w.log.Count("GetShortPathNameW("), c.shortLookups);
+    if (c.folder.empty()) {
+      w.ExpectUntouched();
+      EXPECT_EQ(w.log.Count("CreateDirectoryA("), 0u);
+      continue;
+    }
+    EXPECT_EQ(w.workFolder, c.folder);
+    EXPECT_EQ(w.fs.FolderSddl(c.folder), c.sddl);
+    EXPECT_EQ(w.fs.Content(c.folder + "\\a.txt"), "abc");
   }
 }
 

@@ -32,6 +32,7 @@ struct World : FakePlatform {
     resources.Fail(operation, "", nth);
     processes.Fail(operation, "", nth);
     window.Fail(operation, "", nth);
+    security.Fail(operation, "", nth);
   }
 };
 
@@ -65,6 +66,11 @@ const std::map<std::string, Expectation> kTable = {
     {"LockResource", {1, 1, false, false}},
     {"SizeofResource", {1, 1, false, false}},
     {"GetTempPathA", {1, 1, false, false}},
+    {"GetTempPathW", {1, 1, false, false}},
+    {"GetShortPathNameW", {1, 1, false, false}},
+    // No folder without its own DACL.
+    {"GetTokenUserSid", {1, 1, false, false}},
+    {"ConvertStringSecurityDescriptorToSecurityDescriptorA", {1, 1, false, false}},
     // First: the free name looks free anyway. Last: the folder looks gone, so
     // no attempt removes it; a path that cannot be queried counts as removed.
     {"GetFileAttributesA", {0, 0, true, true}},
@@ -95,6 +101,11 @@ struct Scenario {
 const Scenario kScenarios[] = {
     {"started", [](World&) {}},
     {"started by the shell", [](World& w) { w.processes.createSucceeds = false; }},
+    {"temporary folder outside the code page",
+     [](World& w) {
+       w.fs.SetWideTempPath(L"C:\\Temp\\\u0416\\");
+       w.fs.SetShortPath(L"C:\\Temp\\\u0416\\", L"C:\\Temp\\");
+     }},
 };
 
 TEST(FaultInjection, EveryCallFailsInTurn) {

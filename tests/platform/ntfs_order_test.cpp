@@ -1,10 +1,13 @@
 // The listing order that makes builds on Linux match builds on Windows.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "platform/file_system.h"
 #include "platform/ntfs_order.h"
+#include "platform/security.h"
 #include "tests/support/temp_dir.h"
 
 namespace kesmar::testing {
@@ -37,6 +40,31 @@ TEST(PosixListing, YieldsDotsFoldersAndFilesInNtfsOrder) {
                                              "Beta:0:2", "Sub:16:0", "zeta:0:1"};
   EXPECT_EQ(seen, expected);
   EXPECT_FALSE(files->FindFirstFileA((dir.path() / "missing").string() + "\\*", &entry));
+}
+
+// Host names are UTF-8: every character has a form, a lone surrogate none.
+TEST(PosixNames, WideFormsRoundTripAndPrivateFolders) {
+  auto files = CreateNativeFileSystem();
+  for (const std::string name : {"plain", "caf\xC3\xA9", "\xE6\x97\xA5\xE6\x9C\xAC",
+                                 "\xF0\x9D\x84\x9E clef"}) {
+    std::string back;
+    ASSERT_TRUE(files->WideCharToMultiByte(files->MultiByteToWideChar(name), &back)) << name;
+    EXPECT_EQ(back, name);
+  }
+  EXPECT_EQ(files->MultiByteToWideChar("\xF0\x9D\x84\x9E").size(), 2u);  // a surrogate pair
+  std::string ignored;
+  EXPECT_FALSE(files->WideCharToMultiByte(std::wstring(1, wchar_t(0xD800)), &ignored));
+
+  struct Descriptor final : SecurityDescriptor {
+    const std::string& Sddl() const override { return sddl; }
+    const void* Native() const override { return nullptr; }
+    std::string sddl = "D:P";
+  } own;
+  TempDir dir;
+  ASSERT_TRUE(files->CreateDirectoryA(dir.path().string() + "\\own", &own));
+  struct stat st;
+  ASSERT_EQ(::stat((dir.path() / "own").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
 }  // namespace

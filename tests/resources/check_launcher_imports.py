@@ -16,7 +16,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from pe_resources import PeFile  # noqa: E402
 
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "ole32.dll",
-               "msvcrt.dll"}
+               "advapi32.dll", "msvcrt.dll"}
 
 
 def main():

@@ -4,6 +4,7 @@
 #include "launcher/extract_payload.h"
 #include "platform/fonts.h"
 #include "platform/resources.h"
+#include "platform/security.h"
 #include "platform/win32/windows_api.h"
 #include "tests/support/temp_dir.h"
 
@@ -36,10 +37,12 @@ TEST(ExtractPayloadOnWindows, WritesTheEmbeddedPayloadIntoTheNextFreeFolder) {
   auto files = CreateNativeFileSystem();
   auto resources = CreateNativeResourceApi();
   auto fonts = CreateNativeFontApi();
+  auto security = CreateNativeSecurityApi();
   Platform platform;
   platform.files = files.get();
   platform.resources = resources.get();
   platform.fonts = fonts.get();
+  platform.security = security.get();
   ResetFolderCounter();
   CleanupList list(*files);
   std::string setupPath, workFolder;
