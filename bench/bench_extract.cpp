@@ -20,6 +20,7 @@
 #include "platform/file_system.h"
 #include "platform/fonts.h"
 #include "platform/resources.h"
+#include "platform/security.h"
 
 namespace kesmar {
 namespace {
@@ -52,6 +53,12 @@ class NoFonts final : public FontApi {
     return false;
   }
   bool CreateBroadcastThread() override { return false; }
+  bool SHGetFolderPathA(int, std::string*) override { return false; }
+  bool SHGetFolderPathW(int, std::wstring*) override { return false; }
+  std::unique_ptr<RegistryKey> RegCreateKeyExA(const std::string&) override { return nullptr; }
+  bool RegSetValueExA(RegistryKey&, const std::string&, const std::string&) override {
+    return false;
+  }
 };
 
 // The peak resident size of this process image, VmHWM (-1 where there is no
@@ -86,10 +93,12 @@ int Main(int argc, char** argv) {
   auto files = CreateNativeFileSystem();
   MemoryResources resources(std::move(bytes));
   NoFonts fonts;
+  auto security = CreateNativeSecurityApi();
   Platform platform;
   platform.files = files.get();
   platform.resources = &resources;
   platform.fonts = &fonts;
+  platform.security = security.get();
 
   double best = 1e9;
   for (int i = 0; i < repeats; ++i) {

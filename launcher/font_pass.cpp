@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "launcher/ansi_path.h"
 #include "platform/file_system.h"
 #include "platform/fonts.h"
 
@@ -21,6 +22,71 @@ std::string FoldAsciiToLower(std::string text) {
 
 bool EndsInSeparator(const std::string& path) {
   return !path.empty() && (path.back() == '\\' || path.back() == '/');
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder + (EndsInSeparator(folder) ? "" : "\\") + name;
+}
+
+bool Exists(FileSystem& files, const std::string& path) {
+  return files.GetFileAttributesA(path) != kInvalidFileAttributes;
+}
+
+// Creates `folder`'s missing parts below `root`, which exists; `relative`
+// holds them, separated by "\\". True when the whole path is a folder.
+bool CreateFolders(FileSystem& files, const std::string& root, const std::string& relative) {
+  std::string path = root;
+  size_t start = 0;
+  while (start <= relative.size()) {
+    const size_t end = std::min(relative.find('\\', start), relative.size());
+    path = Join(path, relative.substr(start, end - start));
+    start = end + 1;
+    const uint32_t attributes = files.GetFileAttributesA(path);
+    if (attributes == kInvalidFileAttributes) {
+      if (!files.CreateDirectoryA(path, nullptr)) return false;
+    } else if ((attributes & kFileAttributeDirectory) == 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The current user's font folder, created when missing; empty when it
+// cannot be had. Its root may lie outside the ANSI code page (a user name in
+// another script): then its short form serves.
+std::string UserFontsFolder(const Platform& platform) {
+  std::string ansi;
+  std::wstring wide;
+  std::string root;
+  if (!platform.fonts->SHGetFolderPathA(kCsidlLocalAppData, &ansi) ||
+      !platform.fonts->SHGetFolderPathW(kCsidlLocalAppData, &wide) ||
+      !AnsiPathOf(*platform.files, ansi, wide, &root) || root.empty() ||
+      !CreateFolders(*platform.files, root, kUserFontsSubfolder)) {
+    return std::string();
+  }
+  return Join(root, kUserFontsSubfolder);
+}
+
+// A standard user may not write into the Fonts folder; the font is then
+// installed for that user alone, as the shell does it: a file in the user's
+// font folder, added to this session's font table (so the setup program has
+// it), and registered under HKCU with its full path, which Windows 10 1809
+// and later load at every logon. No "fonts" profile entry is written: its
+// bare file name would point into the Fonts folder, where the font is not.
+// Any step that fails ends the installation of this font.
+void InstallFontForUser(const Platform& platform, const std::string& sourcePath,
+                        const std::string& fileName, const std::string& key) {
+  FileSystem& files = *platform.files;
+  FontApi& fonts = *platform.fonts;
+  const std::string folder = UserFontsFolder(platform);
+  if (folder.empty()) return;
+  const std::string destination = Join(folder, fileName);
+  // A file of that name already there is kept and used.
+  if (!files.CopyFileA(sourcePath, destination, true) && !Exists(files, destination)) return;
+  if (fonts.AddFontResourceA(destination) == 0) return;
+  fonts.CreateBroadcastThread();
+  const std::unique_ptr<RegistryKey> fontsKey = fonts.RegCreateKeyExA(kUserFontsKey);
+  if (fontsKey != nullptr) fonts.RegSetValueExA(*fontsKey, key, destination);
 }
 
 }  // namespace
@@ -46,15 +112,17 @@ void InstallFont(const Platform& platform, const std::string& sourcePath,
 
   if (fontsFolder.empty()) fontsFolder = GetFontsFolder(fonts);
   if (!fontsFolder.empty()) {
-    const std::string destination =
-        fontsFolder + (EndsInSeparator(fontsFolder) ? "" : "\\") + fileName;
+    const std::string destination = Join(fontsFolder, fileName);
+    const std::string key = fileName.substr(0, fileName.size() - 4) + kFontKeySuffix;
     // A font already in the Fonts folder is kept as it is; it is still added
     // and registered below, from its place there.
-    files.CopyFileA(sourcePath, destination, true);
-    const std::string key = fileName.substr(0, fileName.size() - 4) + kFontKeySuffix;
-    fonts.AddFontResourceA(destination);
-    fonts.CreateBroadcastThread();
-    fonts.WriteProfileStringA(kFontsSection, key, fileName);
+    if (files.CopyFileA(sourcePath, destination, true) || Exists(files, destination)) {
+      fonts.AddFontResourceA(destination);
+      fonts.CreateBroadcastThread();
+      fonts.WriteProfileStringA(kFontsSection, key, fileName);
+    } else {
+      InstallFontForUser(platform, sourcePath, fileName, key);
+    }
   }
   // The entry stays in the cleanup list; its next attempt finds the path gone.
   files.DeleteFileA(sourcePath);

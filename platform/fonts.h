@@ -7,7 +7,14 @@
 
 namespace kesmar {
 
-constexpr int kCsidlFonts = 0x14;  // CSIDL_FONTS
+constexpr int kCsidlFonts = 0x14;         // CSIDL_FONTS
+constexpr int kCsidlLocalAppData = 0x1C;  // CSIDL_LOCAL_APPDATA
+
+// An open key of HKEY_CURRENT_USER; destroying it closes it (RegCloseKey).
+class RegistryKey {
+ public:
+  virtual ~RegistryKey() = default;
+};
 
 // An opaque shell item list (PIDLIST_ABSOLUTE), released with CoTaskMemFree.
 struct ItemIdList;
@@ -38,6 +45,18 @@ class FontApi {
   // parameters 0, sent to HWND_BROADCAST. Nothing waits for the thread and no
   // handle to it is kept. True when the thread was started.
   virtual bool CreateBroadcastThread() = 0;
+
+  // SHGetFolderPathA(no window, `csidl`, no token, SHGFP_TYPE_CURRENT): the
+  // folder's path in the ANSI code page; false unless S_OK.
+  virtual bool SHGetFolderPathA(int csidl, std::string* path) = 0;
+  // The same folder's path in UTF-16 (SHGetFolderPathW).
+  virtual bool SHGetFolderPathW(int csidl, std::wstring* path) = 0;
+  // Opens `subKey` of HKEY_CURRENT_USER for setting values, creating it and
+  // its missing parents (RegCreateKeyExA); null on failure.
+  virtual std::unique_ptr<RegistryKey> RegCreateKeyExA(const std::string& subKey) = 0;
+  // Sets `name` = `value` as REG_SZ under `key` (RegSetValueExA); true on success.
+  virtual bool RegSetValueExA(RegistryKey& key, const std::string& name,
+                              const std::string& value) = 0;
 };
 
 // The fonts of the machine the program runs on. The caller owns the object;

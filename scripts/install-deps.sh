@@ -8,6 +8,8 @@ packages=(
   lzma-dev liblzma-dev xz-utils 7zip
   googletest libgtest-dev
   fonts-dejavu-core
+  # Fonts with family names of their own for the per-user font test (Debian's python3).
+  python3-fonttools
   clang-14 libclang-rt-14-dev llvm-14
   wine wine64 wine32:i386
   pkg-config binutils file time

@@ -7,6 +7,9 @@
 #include <process.h>
 #include <shlobj.h>
 
+#include <cstring>
+#include <cwchar>
+
 #include "platform/win32/broadcast_font_change.h"
 
 namespace kesmar {
@@ -19,6 +22,13 @@ unsigned __stdcall BroadcastFontChange(void*) {
 }
 
 namespace {
+
+class Win32RegistryKey final : public RegistryKey {
+ public:
+  explicit Win32RegistryKey(HKEY key) : key(key) {}
+  ~Win32RegistryKey() override { ::RegCloseKey(key); }
+  HKEY key;
+};
 
 class Win32FontApi final : public FontApi {
  public:
@@ -52,6 +62,40 @@ class Win32FontApi final : public FontApi {
     if (thread == 0) return false;
     ::CloseHandle(reinterpret_cast<HANDLE>(thread));
     return true;
+  }
+
+  bool SHGetFolderPathA(int csidl, std::string* path) override {
+    char buffer[MAX_PATH] = {};
+    if (::SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer) != S_OK) {
+      return false;
+    }
+    path->assign(buffer, strnlen(buffer, MAX_PATH));
+    return true;
+  }
+
+  bool SHGetFolderPathW(int csidl, std::wstring* path) override {
+    wchar_t buffer[MAX_PATH] = {};
+    if (::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer) != S_OK) {
+      return false;
+    }
+    path->assign(buffer, wcsnlen(buffer, MAX_PATH));
+    return true;
+  }
+
+  std::unique_ptr<RegistryKey> RegCreateKeyExA(const std::string& subKey) override {
+    HKEY key = nullptr;
+    if (::RegCreateKeyExA(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                          KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+      return nullptr;
+    }
+    return std::make_unique<Win32RegistryKey>(key);
+  }
+
+  bool RegSetValueExA(RegistryKey& key, const std::string& name,
+                      const std::string& value) override {
+    return ::RegSetValueExA(static_cast<Win32RegistryKey&>(key).key, name.c_str(), 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(value.c_str()),
+                            DWORD(value.size() + 1)) == ERROR_SUCCESS;
   }
 };
 

@@ -4,7 +4,9 @@
 // never into the folder the program runs from: the launcher removes that folder
 // afterwards, and a file of ours left in it would keep the folder in place.
 #include <windows.h>
+#include <shlobj.h>
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 #include <utility>
@@ -66,6 +68,69 @@ std::vector<std::pair<std::string, std::string>> TrueTypeFontEntries() {
   return entries;
 }
 
+// Values under HKCU's font key: fonts installed for this user alone.
+std::vector<std::pair<std::string, std::string>> UserFontEntries() {
+  std::vector<std::pair<std::string, std::string>> entries;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", 0,
+                    KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    return entries;
+  }
+  for (DWORD index = 0;; ++index) {
+    char name[16384] = {};
+    BYTE value[MAX_PATH + 1] = {};
+    DWORD nameLength = sizeof name, valueLength = MAX_PATH, type = 0;
+    if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, value, &valueLength) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    if (type == REG_SZ) entries.emplace_back(name, reinterpret_cast<char*>(value));
+  }
+  RegCloseKey(key);
+  return entries;
+}
+
+// <local application data>\Microsoft\Windows\Fonts, where per-user fonts live.
+std::string UserFontsFolder() {
+  char buffer[MAX_PATH] = {};
+  if (SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer) != S_OK) {
+    return "";
+  }
+  return std::string(buffer) + "\\Microsoft\\Windows\\Fonts";
+}
+
+int CALLBACK NoteFace(const LOGFONTA*, const TEXTMETRICA*, DWORD, LPARAM found) {
+  *reinterpret_cast<bool*>(found) = true;
+  return 0;
+}
+
+// Whether a font family of this name is in the font table this process sees.
+bool FaceIsPresent(const std::string& face) {
+  LOGFONTA wanted = {};
+  wanted.lfCharSet = DEFAULT_CHARSET;
+  lstrcpynA(wanted.lfFaceName, face.c_str(), LF_FACESIZE);
+  HDC screen = GetDC(nullptr);
+  bool found = false;
+  EnumFontFamiliesExA(screen, &wanted, NoteFace, reinterpret_cast<LPARAM>(&found), 0);
+  ReleaseDC(nullptr, screen);
+  return found;
+}
+
+// The faces named in %KESMAR_SAMPLE_FACES%, separated by ";".
+std::vector<std::string> FacesAskedFor() {
+  char buffer[1024] = {};
+  const DWORD length = GetEnvironmentVariableA("KESMAR_SAMPLE_FACES", buffer, sizeof buffer);
+  std::vector<std::string> faces;
+  if (length == 0 || length >= sizeof buffer) return faces;
+  std::string list(buffer, length);
+  for (size_t start = 0; start <= list.size();) {
+    const size_t end = std::min(list.find(';', start), list.size());
+    if (end > start) faces.push_back(list.substr(start, end - start));
+    start = end + 1;
+  }
+  return faces;
+}
+
 std::string ReportPath() {
   char buffer[MAX_PATH] = {};
   DWORD length = GetEnvironmentVariableA("KESMAR_SAMPLE_REPORT", buffer, MAX_PATH);
@@ -88,6 +153,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   for (const std::string& name : FilesIn(folder)) report += "  " + name + "\r\n";
   report += "TrueType entries in the \"fonts\" profile section:\r\n";
   for (const auto& entry : TrueTypeFontEntries()) report += "  " + entry.first + " = " + entry.second + "\r\n";
+  report += "Fonts registered for this user:\r\n";
+  for (const auto& entry : UserFontEntries()) report += "  " + entry.first + " = " + entry.second + "\r\n";
+  const std::string userFonts = UserFontsFolder();
+  report += "Files in the user's font folder (" + userFonts + "):\r\n";
+  for (const std::string& name : FilesIn(userFonts)) report += "  " + name + "\r\n";
+  report += "Faces:\r\n";
+  for (const std::string& face : FacesAskedFor()) {
+    report += "  " + face + (FaceIsPresent(face) ? " = present" : " = absent") + "\r\n";
+  }
   report += "End of report\r\n";
 
   std::string path = ReportPath();

@@ -16,6 +16,11 @@ struct FakeItemList {
   std::string path;
 };
 
+struct FakeRegistryKey final : RegistryKey {
+  explicit FakeRegistryKey(std::string subKey) : subKey(std::move(subKey)) {}
+  std::string subKey;
+};
+
 }  // namespace
 
 FakeFontApi::FakeFontApi(CallLog* log) : log_(log ? log : &ownLog_) {}
@@ -68,6 +73,39 @@ bool FakeFontApi::WriteProfileStringA(const std::string& section, const std::str
 bool FakeFontApi::CreateBroadcastThread() {
   log_->Add("CreateBroadcastThread");
   return !failures_.ShouldFail("CreateBroadcastThread", "");
+}
+
+bool FakeFontApi::SHGetFolderPathA(int csidl, std::string* path) {
+  log_->Add("SHGetFolderPathA(" + std::to_string(csidl) + ")");
+  if (failures_.ShouldFail("SHGetFolderPathA", "") || csidl != kCsidlLocalAppData) return false;
+  *path = localAppData_;
+  return true;
+}
+
+bool FakeFontApi::SHGetFolderPathW(int csidl, std::wstring* path) {
+  log_->Add("SHGetFolderPathW(" + std::to_string(csidl) + ")");
+  if (failures_.ShouldFail("SHGetFolderPathW", "") || csidl != kCsidlLocalAppData) return false;
+  *path = localAppDataW_;
+  return true;
+}
+
+std::unique_ptr<RegistryKey> FakeFontApi::RegCreateKeyExA(const std::string& subKey) {
+  log_->Add("RegCreateKeyExA(" + subKey + ")");
+  if (failures_.ShouldFail("RegCreateKeyExA", "")) return nullptr;
+  return std::make_unique<FakeRegistryKey>(subKey);
+}
+
+bool FakeFontApi::RegSetValueExA(RegistryKey& key, const std::string& name,
+                                 const std::string& value) {
+  log_->Add("RegSetValueExA(" + name + "," + value + ")");
+  if (failures_.ShouldFail("RegSetValueExA", name)) return false;
+  registry_[{static_cast<FakeRegistryKey&>(key).subKey, name}] = value;
+  return true;
+}
+
+std::string FakeFontApi::RegistryValue(const std::string& subKey, const std::string& name) const {
+  auto it = registry_.find({subKey, name});
+  return it == registry_.end() ? std::string() : it->second;
 }
 
 }  // namespace kesmar::testing

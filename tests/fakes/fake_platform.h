@@ -14,6 +14,7 @@ struct FakePlatform {
   FakePlatform() {
     fs.AddFolder("C:\\Temp");
     fs.AddFolder("C:\\Windows\\Fonts");
+    fs.AddFolder("C:\\Users\\user\\AppData\\Local");
     platform.files = &fs;
     platform.fonts = &fonts;
     platform.resources = &resources;

@@ -85,6 +85,11 @@ const std::map<std::string, Expectation> kTable = {
     {"AddFontResourceA", {0, 0, false, false}},
     {"CreateBroadcastThread", {0, 0, false, false}},
     {"WriteProfileStringA", {0, 0, false, false}},
+    // The user's font path, like the Fonts folder's, never changes the outcome.
+    {"SHGetFolderPathA", {0, 0, false, false}},
+    {"SHGetFolderPathW", {0, 0, false, false}},
+    {"RegCreateKeyExA", {0, 0, false, false}},
+    {"RegSetValueExA", {0, 0, false, false}},
     {"DeleteFileA", {0, 0, false, true}},
     {"RemoveDirectoryA", {0, 0, false, true}},
     // The shell starts the program instead.
@@ -101,6 +106,12 @@ struct Scenario {
 const Scenario kScenarios[] = {
     {"started", [](World&) {}},
     {"started by the shell", [](World& w) { w.processes.createSucceeds = false; }},
+    {"Fonts folder refused: fonts for the user",
+     [](World& w) {
+       for (const char* name : {"Sans.ttf", "Mono.TTF"}) {
+         w.fs.Fail("CopyFileA", kTemp + "\\kesmars0\\" + name, 1);
+       }
+     }},
     {"temporary folder outside the code page",
      [](World& w) {
        w.fs.SetWideTempPath(L"C:\\Temp\\\u0416\\");

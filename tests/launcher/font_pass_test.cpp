@@ -1,6 +1,8 @@
 // ProcessExtractedFiles and InstallFont against fakes that share one call log.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "launcher/font_pass.h"
 #include "platform/platform.h"
 #include "tests/fakes/fake_file_system.h"
@@ -11,6 +13,9 @@ namespace {
 
 const std::string kExtracted = "C:\\Temp\\kesmars0";
 const std::string kFonts = "C:\\Windows\\Fonts";
+const std::string kLocal = "C:\\Users\\user\\AppData\\Local";
+const std::string kUserFonts = kLocal + "\\Microsoft\\Windows\\Fonts";
+const std::string kUserKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
 
 // Extraction folder and Fonts folder on one fake disk, the shell and font
 // calls logging into the same log.
@@ -18,6 +23,7 @@ struct World {
   World() {
     fs.AddFolder(kExtracted);
     fs.AddFolder(kFonts);
+    fs.AddFolder(kLocal);
     platform.files = &fs;
     platform.fonts = &fonts;
   }
@@ -167,10 +173,106 @@ TEST(FontPass, StepFailuresAreIgnored) {
 TEST(FontPass, FontsFolderEndingInASeparatorGetsNoSecondOne) {
   for (const std::string folder : {"C:\\Fonts\\", "C:/Fonts/"}) {
     World w;
+    w.fs.AddFolder("C:\\Fonts");
     w.fonts.SetFontsFolder(folder);
     w.Extracted("A.ttf");
     w.Run();
     EXPECT_EQ(w.fonts.AddedFonts(), std::vector<std::string>{folder + "A.ttf"});
+  }
+}
+
+// A standard user may not copy into the Fonts folder: the font goes to the
+// user's font folder, is added from there and registered under HKCU.
+TEST(FontPass, RefusedFontsFolderInstallsForTheUserInThisOrder) {
+  World w;
+  w.Extracted("A.ttf", "font");
+  w.fs.Fail("CopyFileA", kExtracted + "\\A.ttf", 1);
+  w.Run();
+  const std::string source = kExtracted + "\\A.ttf";
+  const std::vector<std::string> expected = {
+      "SHGetFolderLocation(20)", "SHGetPathFromIDListA", "CoTaskMemFree",
+      "CopyFileA(" + source + "," + kFonts + "\\A.ttf,1)",
+      "GetFileAttributesA(" + kFonts + "\\A.ttf)",
+      "SHGetFolderPathA(28)", "SHGetFolderPathW(28)",
+      "GetFileAttributesA(" + kLocal + "\\Microsoft)",
+      "CreateDirectoryA(" + kLocal + "\\Microsoft)",
+      "GetFileAttributesA(" + kLocal + "\\Microsoft\\Windows)",
+      "CreateDirectoryA(" + kLocal + "\\Microsoft\\Windows)",
+      "GetFileAttributesA(" + kUserFonts + ")", "CreateDirectoryA(" + kUserFonts + ")",
+      "CopyFileA(" + source + "," + kUserFonts + "\\A.ttf,1)",
+      "AddFontResourceA(" + kUserFonts + "\\A.ttf)", "CreateBroadcastThread",
+      "RegCreateKeyExA(" + kUserKey + ")", "RegSetValueExA(A (True Type)," + kUserFonts + "\\A.ttf)",
+      "DeleteFileA(" + source + ")"};
+  EXPECT_EQ(w.log.calls(), expected);
+  EXPECT_EQ(w.fs.Content(kUserFonts + "\\A.ttf"), "font");
+  EXPECT_EQ(w.fonts.ProfileValue("fonts", "A (True Type)"), "");
+}
+
+// What the user's path leaves for two fonts, A and B, when the Fonts folder
+// refuses both and something else goes wrong too.
+TEST(FontPass, UserFontPathTable) {
+  const std::wstring cyrillic = L"C:\\Users\\\u0416\u0435\u043D\u044F\\AppData\\Local";
+  const std::string shortLocal = "C:\\Users\\5D0F~1\\AppData\\Local";
+  struct Case {
+    const char* what;
+    std::function<void(World&)> setUp;
+    std::string folder;  // where the fonts are added from; empty: not added
+    size_t registered;
+    std::string contentA = "A.ttf";  // of A in the user's font folder, when registered
+  };
+  const std::vector<Case> cases = {
+      {"both installed", [](World&) {}, kUserFonts, 2},
+      {"a file already there is kept",
+       [](World& w) {
+         w.fs.AddFolder(kLocal + "\\Microsoft");
+         w.fs.AddFolder(kLocal + "\\Microsoft\\Windows");
+         w.fs.AddFolder(kUserFonts);
+         w.fs.AddFile(kUserFonts + "\\A.ttf", "installed before");
+       },
+       kUserFonts, 2, "installed before"},
+      {"user copy refused", [](World& w) { w.fs.Fail("CopyFileA"); }, "", 0},
+      {"no local application data", [](World& w) { w.fonts.Fail("SHGetFolderPathW"); }, "", 0},
+      {"a file where a folder should be",
+       [](World& w) { w.fs.AddFile(kLocal + "\\Microsoft", ""); }, "", 0},
+      {"folder outside the code page: its short form",
+       [&](World& w) {
+         w.fonts.SetLocalAppData("C:\\Users\\????\\AppData\\Local", cyrillic);
+         w.fs.SetShortPath(cyrillic, std::wstring(shortLocal.begin(), shortLocal.end()));
+         w.fs.AddFolder(shortLocal);
+       },
+       shortLocal + "\\Microsoft\\Windows\\Fonts", 2},
+      {"no short form",
+       [&](World& w) { w.fonts.SetLocalAppData("C:\\Users\\????\\AppData\\Local", cyrillic); },
+       "", 0},
+      {"registry refused", [](World& w) { w.fonts.Fail("RegCreateKeyExA"); }, kUserFonts, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    World w;
+    w.Extracted("A.ttf", "A.ttf");
+    w.Extracted("B.ttf", "B.ttf");
+    for (const std::string name : {"A.ttf", "B.ttf"}) {
+      w.fs.Fail("CopyFileA", kExtracted + "\\" + name, 1);
+    }
+    c.setUp(w);
+    w.Run();
+    std::vector<std::string> added;
+    if (!c.folder.empty()) added = {c.folder + "\\B.ttf", c.folder + "\\A.ttf"};
+    EXPECT_EQ(w.fonts.AddedFonts(), added);
+    EXPECT_EQ(w.log.Count("CreateBroadcastThread"), added.size());
+    size_t registered = 0;
+    for (const std::string stem : {"A", "B"}) {
+      const std::string value = w.fonts.RegistryValue(kUserKey, stem + " (True Type)");
+      if (!value.empty()) {
+        EXPECT_EQ(value, c.folder + "\\" + stem + ".ttf");
+        EXPECT_EQ(w.fs.Content(value), stem == "A" ? c.contentA : "B.ttf");
+        ++registered;
+      }
+    }
+    EXPECT_EQ(registered, c.registered);
+    EXPECT_EQ(w.log.Count("WriteProfileStringA("), 0u);
+    EXPECT_FALSE(w.fs.Exists(kFonts + "\\A.ttf"));
+    EXPECT_TRUE(w.fs.Children(kExtracted).empty()) << "the extracted copies are deleted";
   }
 }
 

@@ -48,6 +48,19 @@ class RecordingFontApi final : public FontApi {
     threadResults.push_back(real_.CreateBroadcastThread());
     return threadResults.back();
   }
+  bool SHGetFolderPathA(int csidl, std::string* path) override {
+    return real_.SHGetFolderPathA(csidl, path);
+  }
+  bool SHGetFolderPathW(int csidl, std::wstring* path) override {
+    return real_.SHGetFolderPathW(csidl, path);
+  }
+  std::unique_ptr<RegistryKey> RegCreateKeyExA(const std::string& subKey) override {
+    return real_.RegCreateKeyExA(subKey);
+  }
+  bool RegSetValueExA(RegistryKey& key, const std::string& name,
+                      const std::string& value) override {
+    return real_.RegSetValueExA(key, name, value);
+  }
 
   std::vector<int> addResults;
   std::vector<bool> threadResults;
