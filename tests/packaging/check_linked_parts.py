@@ -1,18 +1,14 @@
 #!/usr/bin/env python3
-"""Checks what went into a program, as its linker map shows it, against the package's copyright file.
+"""Holds what a linker map shows went into a program against the package's copyright file.
 
-    check_linked_parts.py MAP COPYRIGHT [--stub EXE [--absent FOLDER]...]
+    check_linked_parts.py MAP COPYRIGHT [--stub EXE] [--absent FOLDER]...
 
-Every input file of the link that contributed is put down to a part: our own
-(named relative to the link's folder), or one of PARTS below; the copyright
-file must have that part's stanza, with its licence. A file of no known part
-fails, so whatever a change links in anew gets a stanza and a row here.
-
-With --stub, EXE is the launcher stub that MAP describes, which every
-installer carries. It must hold no winpthreads, import nothing beyond the
-system DLLs of check_launcher_imports.py, and name no FOLDER given, nor the
-folders of the compiler's own files that the link used.
-Prints every failure and exits 1 if there is any, else 0.
+Every contributing input of the link is our own (named relative to the link's
+folder) or belongs to a part of PARTS, whose stanza, with a licence, the
+copyright file must have; an input of no known part fails. With --stub, EXE
+is the launcher stub the map describes: it must hold no winpthreads, import
+only the system DLLs of check_launcher_imports.py, and name no FOLDER nor any
+folder of the compiler's that the link read. Prints each failure; exit 1 if any.
 """
 
 import argparse
@@ -24,8 +20,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from check_launcher_imports import SYSTEM_DLLS  # noqa: E402
 from pe_resources import PeFile  # noqa: E402
 
-# (part, what names its files in a map, the Files field of its stanza), the
-# first match counting. Absolute paths are matched once normalised.
+# (part, pattern of its files' normalised paths, its stanza's Files field); the first match counts.
 PARTS = [
     ("LZMA SDK", r"(^|/)liblzma_sdk\.a$", "LzFind.c LzmaEnc.c LzmaDec.c"),
     ("winpthreads", r"/lib(win)?pthread[^/]*$", "mingw-w64-libraries/winpthreads/*"),
@@ -36,76 +31,39 @@ PARTS = [
      "csu/* sysdeps/*"),
 ]
 
-MEMBER = re.compile(r"^(\S+\.a)\(([^)]+)\)$")
-LOAD = re.compile(r"^LOAD (\S+)$")
-
 
 def contributors(map_text):
-    """The files whose code or data is in the program: objects and shared
-    libraries the link loaded, and the archives that gave members."""
-    files = set()
-    for line in map_text.splitlines():
-        member = MEMBER.match(line)
-        load = LOAD.match(line)
-        if member:
-            files.add(member.group(1))
-        elif load and not load.group(1).endswith(".a"):
-            files.add(load.group(1))
-    return files
+    """Objects and shared libraries the link loaded, and archives that gave members."""
+    members = re.findall(r"^(\S+\.a)\([^)]+\)$", map_text, re.M)
+    loaded = [path for path in re.findall(r"^LOAD (\S+)$", map_text, re.M) if not path.endswith(".a")]
+    return set(members) | set(loaded)
 
 
 def part_of(path):
     if not path.startswith("/"):
         return "LZMA SDK" if path.endswith("liblzma_sdk.a") else None
-    path = os.path.normpath(path)
-    for part, pattern, _ in PARTS:
-        if re.search(pattern, path):
-            return part
-    return "unknown"
+    return next((part for part, pattern, _ in PARTS if re.search(pattern, os.path.normpath(path))), "unknown")
 
 
-def stanzas(copyright_text):
-    """Files field -> License field of each Files stanza."""
-    found = {}
-    for paragraph in re.split(r"\n\s*\n", copyright_text):
-        fields = dict(re.findall(r"^(Files|License): *(.*)$", paragraph, re.M))
-        if "Files" in fields:
-            found[fields["Files"].strip()] = fields.get("License", "").strip()
-    return found
+def licensed_stanzas(copyright_text):
+    stanzas = (dict(re.findall(r"^(Files|License): *(.*)$", p, re.M)) for p in re.split(r"\n\s*\n", copyright_text))
+    return {s["Files"].strip() for s in stanzas if "Files" in s and s.get("License", "").strip()}
 
 
-def check_notices(files, copyright_text, failures):
-    named = stanzas(copyright_text)
-    wanted = {part: files_field for part, _, files_field in PARTS}
-    for path in sorted(files):
-        part = part_of(path)
-        if part == "unknown":
-            failures.append("%s belongs to no known part: add a row to PARTS and a stanza" % path)
-        elif part and not named.get(wanted[part]):
-            failures.append("%s is linked (%s), but the copyright file has no licensed stanza "
-                            "'Files: %s'" % (part, path, wanted[part]))
-
-
-def check_stub(exe, files, absent, failures):
-    with open(exe, "rb") as f:
-        data = f.read()
+def check_stub(data, files, absent, failures):
     threads = sorted(path for path in files if part_of(path) == "winpthreads")
     if threads or b"winpthread" in data:
         failures.append("winpthreads is linked into the stub: %s" % (threads or "its name is in the exe"))
-    for dll in sorted(PeFile(data).imports()):
-        if dll.lower() not in SYSTEM_DLLS:
-            failures.append("the stub imports %s, which is not among the allowed system DLLs" % dll)
-    # The compiler's folders, as the link named them and normalised, and the
-    # folder above each, where its headers lie.
-    folders = set(absent)
-    for path in files:
-        if path.startswith("/"):
-            raw = path.split("/../")[0] if "/../" in path else os.path.dirname(path)
-            real = os.path.dirname(os.path.normpath(path))
-            folders.update({raw, real, os.path.dirname(real)})
-    for folder in sorted(folder for folder in folders if folder.count("/") > 1):
-        if folder.encode() in data:
-            failures.append("the stub names the build machine's folder %s" % folder)
+    failures += ["the stub imports %s, not an allowed system DLL" % dll
+                 for dll in sorted(PeFile(data).imports()) if dll.lower() not in SYSTEM_DLLS]
+    # The compiler's folders as the link named them and normalised, and the one above, where its headers lie.
+    folders = set()
+    for path in (path for path in files if path.startswith("/")):
+        real = os.path.dirname(os.path.normpath(path))
+        folders |= {path.split("/../")[0] if "/../" in path else os.path.dirname(path), real, os.path.dirname(real)}
+    folders = {folder for folder in folders if folder.count("/") > 1} | set(absent)
+    failures += ["the stub names the build machine's folder %s" % folder
+                 for folder in sorted(folders) if folder.encode() in data]
 
 
 def main():
@@ -115,24 +73,28 @@ def main():
     parser.add_argument("--stub")
     parser.add_argument("--absent", action="append", default=[])
     args = parser.parse_args()
-    map_file, exe = args.map_file, args.stub
-    with open(map_file, encoding="utf-8", errors="replace") as f:
+    with open(args.map_file, encoding="utf-8", errors="replace") as f:
         files = contributors(f.read())
     with open(args.copyright_file, encoding="utf-8") as f:
-        copyright_text = f.read()
-    failures = []
-    if not files:
-        failures.append("%s lists no input files: not a linker map" % map_file)
-    check_notices(files, copyright_text, failures)
-    if exe:
-        check_stub(exe, files, args.absent, failures)
-    name = os.path.basename(exe or map_file)
+        named = licensed_stanzas(f.read())
+    failures = [] if files else ["%s lists no input files: not a linker map" % args.map_file]
+    stanza = {part: files_field for part, _, files_field in PARTS}
+    for path in sorted(files):
+        part = part_of(path)
+        if part == "unknown":
+            failures.append("%s belongs to no known part: add a row to PARTS and a stanza" % path)
+        elif part and stanza[part] not in named:
+            failures.append("%s is linked (%s), but no stanza 'Files: %s' gives its licence"
+                            % (part, path, stanza[part]))
+    if args.stub:
+        with open(args.stub, "rb") as f:
+            check_stub(f.read(), files, args.absent, failures)
+    name = os.path.basename(args.stub or args.map_file)
     for failure in failures:
         print("%s: %s" % (name, failure))
     if not failures:
         parts = sorted({part_of(path) for path in files} - {None})
-        print("%s: parts linked, each with its stanza: %s%s" % (
-            name, ", ".join(parts), "; no winpthreads, system imports only, no build paths" if exe else ""))
+        print("%s: each part linked has its stanza: %s" % (name, ", ".join(parts)))
     return 1 if failures else 0
 
 
