@@ -67,10 +67,12 @@ launcher:
 	@bash scripts/make-launcher
 
 # The Debian package kesmar-pack_<version>_amd64.deb under build/: the host
-# tool and the stub that the Windows build makes.
+# tool and the stub that the Windows build makes. The same tree gives the same
+# bytes (dates from the last commit); the umask would set the modes of the
+# .deb's archive members.
 package: host build/win32/CMakeCache.txt
 	cmake --build --preset win32 --target KesmarSetupWin-stub
-	cd build/host && cpack
+	cd build/host && umask 022 && cpack
 
 demo: deps
 	$(MAKE) all

@@ -1,10 +1,18 @@
-# Cross build for 32-bit x86 Windows with mingw-w64 (posix thread model, which
-# GoogleTest needs). Test programs run under Wine through scripts/wine-run.
+# Cross build for 32-bit x86 Windows with mingw-w64. Test programs run under
+# Wine through scripts/wine-run.
+#
+# Debian ships the compilers in two thread models. The posix one, the default
+# here, is what GoogleTest needs; its runtime brings winpthreads. The launcher
+# stub is built with the win32 one (mingw-i686-win32.cmake), whose runtime
+# makes its few thread calls to Windows directly and links no winpthreads.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+if(NOT KESMAR_MINGW_THREADS)
+  set(KESMAR_MINGW_THREADS posix)
+endif()
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-${KESMAR_MINGW_THREADS})
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-${KESMAR_MINGW_THREADS})
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)

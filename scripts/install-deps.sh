@@ -4,7 +4,9 @@ set -euo pipefail
 
 packages=(
   build-essential cmake make python3 git
-  g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
+  # mingw-w64 in both thread models: posix for the test programs (GoogleTest),
+  # win32 for the launcher stub.
+  g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 mingw-w64-i686-dev
   lzma-dev liblzma-dev xz-utils 7zip
   googletest libgtest-dev
   fonts-dejavu-core

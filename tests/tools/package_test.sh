@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Debian package on a machine without this repository: built by CPack from
-# the host tree, clean under lintian, unpacked with dpkg-deb -x, and its
+# the host tree, clean under lintian, built again with the same bytes, unpacked
+# with dpkg-deb -x, and its
 # kesmar-pack, run with no compiler on PATH, makes a launcher from a folder
 # that is byte for byte the build's own, that it lists and verifies, and
 # that runs under Wine.
@@ -14,8 +15,23 @@ done
 fail() { echo "FAIL: $*" >&2; exit 1; }
 rm -rf "$work" && mkdir -p "$work" && cd "$work"
 
+umask 022
 cpack --config "$host/CPackConfig.cmake" -B "$work/out" > cpack.log 2>&1 || fail "cpack: $(tail -3 cpack.log)"
 deb=$(ls out/kesmar-pack_*_amd64.deb) || fail "no kesmar-pack_<version>_amd64.deb"
+
+# The same tree packed again, a second later and under umask 077: every
+# archive member the same, byte for byte, and so are their headers but for
+# the mode, the one field the umask decides.
+sleep 1
+(umask 077 && cpack --config "$host/CPackConfig.cmake" -B "$work/again" > cpack-again.log 2>&1) ||
+  fail "cpack again: $(tail -3 cpack-again.log)"
+again=$(ls again/kesmar-pack_*_amd64.deb)
+[ "$(ar tv "$deb" | cut -c10-)" = "$(ar tv "$again" | cut -c10-)" ] ||
+  fail "the archive members differ: $(diff <(ar tv "$deb") <(ar tv "$again") | tail -4)"
+for member in $(ar t "$deb"); do
+  cmp -s <(ar p "$deb" "$member") <(ar p "$again" "$member") ||
+    fail "$member differs between two builds: $(diff <(dpkg-deb -c "$deb") <(dpkg-deb -c "$again") | head -6)"
+done
 dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "Depends lacks what dpkg-shlibdeps finds: $(dpkg-deb -f "$deb" Depends)"
 lintian "$deb" > lintian.log 2>&1 || true
 ! grep -q '^E: ' lintian.log || fail "lintian: $(grep '^E: ' lintian.log | head -3)"
@@ -23,6 +39,9 @@ lintian "$deb" > lintian.log 2>&1 || true
 dpkg-deb -x "$deb" root
 tool=$work/root/usr/bin/kesmar-pack
 [ -f root/usr/share/man/man1/kesmar-pack.1.gz ] || fail "no man page"
+for doc in copyright THIRD-PARTY.md; do
+  [ -f "root/usr/share/doc/kesmar-pack/$doc" ] || fail "no $doc in /usr/share/doc/kesmar-pack"
+done
 # No compiler, no cmake, no python: only the unpacked tool itself.
 PATH=/nonexistent "$tool" launcher "$finst" -o Setup.exe > made.txt || fail "kesmar-pack launcher failed"
 grep -q '^Setup.exe: launcher, stub ' made.txt || fail "kesmar-pack said: $(cat made.txt)"
@@ -33,4 +52,4 @@ PATH=/nonexistent "$tool" list Setup.exe | grep -q '^KesmarSetup.exe ' || fail "
 report="$work/report.txt"
 KESMAR_SAMPLE_REPORT="Z:${report//\//\\}" WINE_RUN_TIME_LIMIT=60 "$wine_run" Setup.exe || fail "Setup.exe exited $?"
 [ -f "$report" ] || fail "the setup program inside did not run"
-echo "package: $(basename "$deb") lintian-clean, its launcher equals the build's and runs under Wine"
+echo "package: $(basename "$deb") lintian-clean, the same bytes when built again, its launcher equals the build's and runs under Wine"
