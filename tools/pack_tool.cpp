@@ -95,6 +95,11 @@ struct Request {
   bool force = false;
 };
 
+// An empty name would stand for the current folder, or for no file at all.
+const CLI::Validator kNamed(
+    [](std::string& value) { return value.empty() ? std::string("needs a name, not an empty one") : std::string(); },
+    "", "named");
+
 CLI::Option* AddCodePage(CLI::App* command, Request* request) {
   return command->add_option("--codepage", request->codePage,
                              "the Windows code page of the names in the payload (default 1252)")
@@ -117,22 +122,30 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
   CLI::App* launcher = app.add_subcommand(
       "launcher", "pack DIR as pack does, or take a container, and write it into the launcher stub");
   launcher->footer(kLauncherFooter);
-  CLI::Option* launcherFolder =
-      launcher->add_option("DIR", r.folder, "the folder whose files the launcher carries")->type_name("");
-  launcher->add_option("-o,--output", r.output, "where the launcher goes")->type_name("OUT.exe")->required();
+  CLI::Option* launcherFolder = launcher->add_option("DIR", r.folder, "the folder whose files the launcher carries")
+                                    ->type_name("")
+                                    ->check(kNamed);
+  launcher->add_option("-o,--output", r.output, "where the launcher goes")
+      ->type_name("OUT.exe")
+      ->required()
+      ->check(kNamed);
   CLI::Option* payload =
       launcher->add_option("--payload", r.payload, "embed this container (or launcher's payload) unchanged")
-          ->type_name("FILE");
+          ->type_name("FILE")
+          ->check(kNamed);
   payload->excludes(launcherFolder);
   AddCodePage(launcher, &r)->excludes(payload);
   launcher->add_option("--stub", r.stub, "the stub to write into (default: the one installed)")
-      ->type_name("STUB");
+      ->type_name("STUB")
+      ->check(kNamed);
   launcher->add_flag("--force", r.force, "write the launcher even though it could never run");
 
   CLI::App* pack = app.add_subcommand("pack", "pack the files directly inside DIR into a container file");
   pack->footer(kPackFooter);
-  pack->add_option("DIR", r.folder, "the folder to pack")->type_name("")->required();
-  pack->add_option("-o,--output", r.output, "the container file (default datakes.lzma)")->type_name("FILE");
+  pack->add_option("DIR", r.folder, "the folder to pack")->type_name("")->required()->check(kNamed);
+  pack->add_option("-o,--output", r.output, "the container file (default datakes.lzma)")
+      ->type_name("FILE")
+      ->check(kNamed);
   AddCodePage(pack, &r);
 
   CLI::App* list = app.add_subcommand("list", "show name, size and offset of every record, and the totals");
@@ -147,10 +160,10 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
   list->footer("A name that does not convert from the code page is shown as its bytes, \\xNN.");
   extract->footer("Every record and name is checked before the first file is written.");
   for (CLI::App* command : {list, verify, extract}) {
-    command->add_option("FILE", r.file, "a payload container or a launcher")->type_name("")->required();
+    command->add_option("FILE", r.file, "a payload container or a launcher")->type_name("")->required()->check(kNamed);
     AddCodePage(command, &r);
   }
-  extract->add_option("DIR", r.folder, "where the files go")->type_name("")->required();
+  extract->add_option("DIR", r.folder, "where the files go")->type_name("")->required()->check(kNamed);
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -191,7 +204,6 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
   }
 
   if (command == pack) {
-    if (r.folder.empty()) return UsageError(err, "pack: which folder?");
     PackJob job;
     job.folder = r.folder;
     job.output = r.output.empty() ? kBuilderOutputFile : r.output;

@@ -299,6 +299,7 @@ TEST(PackTool, UsageErrorsExitTwo) {
       {"launcher", "d", "e", "-o", "x.exe"}, {"pack", "a", "--codepage", "437"}, {"list", "a", "--codepage"},
       {"launcher", "--payload", "p", "--codepage", "1251", "-o", "x.exe"}, {"launcher", "d", "--payload=p", "-o=x"},
       {"pack", "a", "-o=x"}, {"pack", "a", "--force"}, {"--codepage", "1251"}, {"verify", "a", "--stub", "s"},
+      {"pack", "a", "-o", ""}, {"launcher", "d", "--output="},
   };
   for (const auto& args : cases) {
     const ToolRun run = Tool(args);
