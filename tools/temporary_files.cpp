@@ -4,6 +4,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -62,6 +63,8 @@ bool RegisterTemporaryFile(const std::string& path) {
   for (int i = 0; i < kSlots; ++i) {
     if (slotUsed[i]) continue;
     std::memcpy(slotPath[i], path.c_str(), path.size() + 1);
+    // The path is whole before a handler, on any thread, may read it.
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     slotUsed[i] = 1;
     return true;
   }
