@@ -182,7 +182,7 @@ int VerifyPayload(const std::string& path, const CodePage& codePage, std::ostrea
     }
   }
   // Last, what would keep the launcher from ever starting the setup program.
-  const std::string problem = LauncherPayloadProblem(stream.data(), stream.size, codePage);
+  const std::string problem = LauncherPayloadProblem(stream.data(), stream.size, file.containerSize, codePage);
   if (!problem.empty()) {
     err << path << ": " << problem << '\n';
     return 1;

@@ -26,10 +26,17 @@ std::string Hex4(uint32_t value) {
 
 }  // namespace
 
-std::string StreamSizeProblem(uint64_t streamSize) {
-  if (streamSize <= kLauncherStreamLimit) return "";
-  return "record stream of " + std::to_string(streamSize) + " bytes (" + std::to_string(streamSize >> 20) +
-         " MiB) is more than the launcher can extract (at most " + kLauncherStreamLimitText + ")";
+std::string PayloadSizeProblem(uint64_t streamSize, uint64_t containerSize) {
+  if (streamSize > kLauncherStreamLimit) {
+    return "record stream of " + std::to_string(streamSize) + " bytes (" + std::to_string(streamSize >> 20) +
+           " MiB) is more than the launcher can extract (at most " + kLauncherStreamLimitText + ")";
+  }
+  if (containerSize > kLauncherContainerLimit) {
+    return "container of " + std::to_string(containerSize) + " bytes (" + std::to_string(containerSize >> 20) +
+           " MiB) is more than the launcher can map with its exe (at most " + kLauncherContainerLimitText +
+           "; files that do not compress count in full)";
+  }
+  return "";
 }
 
 std::string SetupProgramProblem(const uint8_t* program, uint32_t size) {
@@ -49,8 +56,9 @@ std::string SetupProgramProblem(const uint8_t* program, uint32_t size) {
   return "";
 }
 
-std::string LauncherPayloadProblem(const uint8_t* stream, uint32_t size, const CodePage& codePage) {
-  std::string problem = StreamSizeProblem(size);
+std::string LauncherPayloadProblem(const uint8_t* stream, uint32_t size, uint64_t containerSize,
+                                   const CodePage& codePage) {
+  const std::string problem = PayloadSizeProblem(size, containerSize);
   if (!problem.empty()) return problem;
   const std::string wanted = codePage.FoldKey(kSetupProgramName);
   std::string otherCase;

@@ -12,6 +12,7 @@
 
 #include "pe/launcher_writer.h"
 #include "tools/container_commands.h"
+#include "tools/launcher_check.h"
 #include "tools/pack_command.h"
 #include "tools/pack_input.h"
 #include "tools/payload_file.h"
@@ -143,6 +144,15 @@ int MakeLauncher(const LauncherRequest& request, const CodePage& codePage, std::
   packed.Remove();
   if (!loaded) {
     err << payloadPath << ": " << problem << '\n';
+    return kToolFailed;
+  }
+  // Files that do not compress make a container the launcher cannot map,
+  // which only packing tells.
+  const bool checkSize = !request.folder.empty() && !request.force && payload.containerSize >= 4;
+  const std::string tooLarge =
+      checkSize ? PayloadSizeProblem(ReadLe32(payload.container()), payload.containerSize) : "";
+  if (!tooLarge.empty()) {
+    err << request.folder << ": " << tooLarge << "; --force writes the launcher all the same\n";
     return kToolFailed;
   }
 

@@ -32,12 +32,13 @@ class PackReport final : public BuildObserver {
     progress_.Clear();
     err_ << inputFolder_ << "/" << PrintableName(name) << ": warning: " << why << '\n';
   }
-  // For a launcher: first the size, before a byte is read, then the setup program.
+  // For a launcher: first the stream's size, before a byte is read, then the
+  // setup program; the container's size is known once it is made.
   bool StreamPlanned(uint64_t size) override {
-    return launcherCheck_ == nullptr || RefuseFor(StreamSizeProblem(size));
+    return launcherCheck_ == nullptr || RefuseFor(PayloadSizeProblem(size, 0));
   }
   bool StreamReady(const uint8_t* stream, uint32_t size) override {
-    return launcherCheck_ == nullptr || RefuseFor(LauncherPayloadProblem(stream, size, *launcherCheck_));
+    return launcherCheck_ == nullptr || RefuseFor(LauncherPayloadProblem(stream, size, 0, *launcherCheck_));
   }
   void Compressing(uint64_t done, uint64_t total) override {
     total_ = total;

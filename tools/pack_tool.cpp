@@ -23,26 +23,27 @@ constexpr char kVersion[] = "1.1.5.5";
 constexpr char kDescription[] =
     "kesmar-pack makes KesmarSetupWin launchers on Linux, and lists, checks and unpacks their payloads.";
 
+const std::string kLimits = std::string("a record stream (the files plus 259 bytes each) of at most ") +
+                            kLauncherStreamLimitText + "\nin a container of at most " + kLauncherContainerLimitText;
+
 const std::string kFooter =
     "Without a command, kesmar-pack packs the files of ./finst into ./datakes.lzma, as the\n"
     "launcher's -c does on Windows. kesmar-pack COMMAND --help tells more of each command.\n"
     "\n"
     "Names are UTF-8 here and stored in a Windows ANSI code page (--codepage N: 874, 932,\n"
     "936, 949, 950, 1250-1258; default 1252). FILE may be a payload container or a\n"
-    "launcher, whose payload is its resource RAW 130. A launcher extracts at most " +
-    std::string(kLauncherStreamLimitText) +
-    "\n"
-    "of records (the files plus 259 bytes each). When stderr is a terminal, packing and\n"
-    "extracting show their progress there. Exit codes: 0 done, 1 failed, 2 bad usage.";
+    "launcher, whose payload is its resource RAW 130.\n"
+    "A launcher holds " + kLimits + ".\n"
+    "When stderr is a terminal, packing and extracting show their progress there.\n"
+    "Exit codes: 0 done, 1 failed, 2 bad usage.";
 
 const std::string kLauncherFooter =
     "Refused, with nothing written, unless --force is given: a payload without\n"
     "KesmarSetup.exe (the name exactly, letter case included), a KesmarSetup.exe that is no\n"
-    "Windows program for x86 or x64, and more than " +
-    std::string(kLauncherStreamLimitText) +
-    " of records (the files plus 259 bytes\n"
-    "each), which the 32-bit launcher cannot extract. The output and kesmar-pack's own\n"
-    "temporary files are never packed, even when they lie in DIR.";
+    "Windows program for x86 or x64, and more than the 32-bit launcher can hold: it takes\n" +
+    kLimits + ".\n"
+    "The output and kesmar-pack's own temporary files are never packed, even when they lie\n"
+    "in DIR.";
 
 constexpr char kPackFooter[] =
     "Only the files directly inside DIR are packed; a subfolder or an entry that cannot be\n"
@@ -156,7 +157,7 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
   verify->footer(
       "Besides the records, verify checks what would keep a launcher from ever starting the\n"
       "setup program: KesmarSetup.exe missing, or named in another letter case, no Windows\n"
-      "program for x86 or x64, or more than " + std::string(kLauncherStreamLimitText) + " of records.");
+      "program for x86 or x64, or more than the launcher can hold: it takes\n" + kLimits + ".");
   list->footer("A name that does not convert from the code page is shown as its bytes, \\xNN.");
   extract->footer("Every record and name is checked before the first file is written.");
   for (CLI::App* command : {list, verify, extract}) {

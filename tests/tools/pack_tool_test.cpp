@@ -397,6 +397,11 @@ TEST(PackTool, LauncherRefusesWhatCouldNeverRunUnlessForced) {
     EXPECT_EQ(written.code, 0) << c.what << written.err;
     EXPECT_EQ(Tool({"verify", exe}).err, exe + ": " + c.line + "\n") << c.what;
   }
+  // The stream is decoded into one block, the container mapped with the exe:
+  // each has a limit of its own.
+  EXPECT_EQ(PayloadSizeProblem(kLauncherStreamLimit, kLauncherContainerLimit), "");
+  EXPECT_NE(PayloadSizeProblem(kLauncherStreamLimit + 1, 0), "");
+  EXPECT_NE(PayloadSizeProblem(kLauncherContainerLimit, kLauncherContainerLimit + 1), "");
 }
 
 // Run in the folder it packs, twice, kesmar-pack packs neither its output nor
