@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The largest record stream that the 32-bit launcher extracts under Wine, for make bench.
 
-Usage: largest_payload.py <project root> [--from-mib 64] [--to-mib 2048] [--step-mib 0]
+Usage: largest_payload.py <project root> [--from-mib 64] [--to-mib 2048] [--step-mib 0] [--padded [PERCENT]]
        largest_payload.py <project root> --random-mib N
 
 Doubles the stream from 64 MiB up to 2 GiB: each payload holds the sample
@@ -16,15 +16,18 @@ anything else (a crash, a time-out, files left behind) is printed as a fault.
 Prints one line per size and, last, "largest_stream_mib=N" (0 when none
 passed) and "above_largest=..." for the smallest size that did not.
 
---random-mib N tries one size only, with N MiB of random bytes in place of
-the zeros: the container is then as large as the stream, and the exe that
-Windows maps holds all of it beside the block the stream is decoded into.
-Such a container is written here by Python's LZMA encoder at its fastest
-preset (an end marker, which the launcher ignores), since packing random
-data at the builder's level takes about as many minutes as it has MiB / 3.
+Zeros make the container tiny, but the exe that Windows maps holds the whole
+container beside the block the stream is decoded into. --padded pads each
+container behind its LZMA data, which the decoder never reaches, to the size
+of its stream, so that the image is as large as with data that does not
+compress and packing stays quick; --padded 25 pads it to a quarter of that.
+--random-mib N tries one size with N MiB of random bytes in place of the
+zeros, for the real thing: that container is written by Python's LZMA
+encoder at its fastest preset (with an end marker, which the launcher
+ignores), slowly (about 1 MiB/s on a busy 2-core machine).
 
-Launchers are written with kesmar-pack launcher --force: it refuses streams
-above the size it knows the launcher to extract, which is what is measured here.
+Launchers are written with kesmar-pack launcher --force: it refuses payloads
+above the size it knows the launcher to hold, which is what is measured here.
 """
 
 import argparse
@@ -105,7 +108,7 @@ class Trial:
         run([self.wine_run, "cmd", "/c", "exit", "0"], env=self.env)  # creates the prefix
         self.temp = prefix_temp(prefix)
 
-    def __call__(self, mib, random_data=False):
+    def __call__(self, mib, random_data=False, padded=0):
         """Runs one launcher; True when it passed, None when it could not be made."""
         payload = os.path.join(self.work, "datakes.lzma")
         exe = os.path.join(self.work, "Setup-%d.exe" % mib)
@@ -114,6 +117,9 @@ class Trial:
             made = True
         else:
             made = zeros_container(self.pack, self.setup, self.work, mib * MIB, payload)
+            if made and padded:
+                with open(payload, "r+b") as f:
+                    f.truncate(max(os.path.getsize(payload), mib * MIB * padded // 100))
         made = made and run([self.pack, "launcher", "--payload", payload, "--force", "--stub", self.stub,
                              "-o", exe]).returncode == 0
         if os.path.exists(payload):
@@ -143,7 +149,9 @@ class Trial:
             verdict = "FAULT: exit %d, setup program %s, %d folder(s) left" % (
                 result.returncode, "ran" if ran else "did not run", len(left))
         print("%5d MiB%s: %s (exe %.0f MiB, %.1f s)" % (
-            mib, " random" if random_data else "", verdict, image_mib, took), flush=True)
+            mib, " random" if random_data else " padded %d%%" % padded if padded else "", verdict, image_mib,
+            took),
+            flush=True)
         self.last_verdict = verdict
         return passed
 
@@ -155,6 +163,8 @@ def main():
     parser.add_argument("--to-mib", type=int, default=2048)
     parser.add_argument("--step-mib", type=int, default=0, help="bisect down to this gap (0: double only)")
     parser.add_argument("--random-mib", type=int, default=0, help="try this one size of random data")
+    parser.add_argument("--padded", type=int, nargs="?", const=100, default=0,
+                        help="containers padded to this share of their stream's size (percent)")
     args = parser.parse_args()
     root = os.path.abspath(args.root)
 
@@ -168,7 +178,7 @@ def main():
         largest, above = 0, None
         size = args.from_mib
         while size <= args.to_mib:
-            passed = trial(size)
+            passed = trial(size, padded=args.padded)
             if passed is None:
                 break
             if not passed:
@@ -179,7 +189,7 @@ def main():
         # Halve the gap between the largest pass and the first failure.
         while above is not None and largest and args.step_mib and above[0] - largest > args.step_mib:
             middle = (largest + above[0]) // 2
-            passed = trial(middle)
+            passed = trial(middle, padded=args.padded)
             if passed is None:
                 break
             if passed:
