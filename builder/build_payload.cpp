@@ -191,12 +191,14 @@ bool BuildPayload(FileSystem& files, const std::string& inputFolder, const std::
 
   const uint64_t planned = uint64_t(listed.size()) * PayloadRecord::kHeaderSize + totalData;
   if (planned > UINT32_MAX) return build.Refuse(inputFolder, "files add up to 4 GiB or more");
+  if (observer != nullptr && !observer->StreamPlanned(planned)) return false;
 
   ByteBlock stream;
   if (!stream.Allocate(uint32_t(planned))) {
     return build.Refuse(inputFolder, "not enough memory for " + std::to_string(planned) + " bytes");
   }
   if (!FillRecordStream(build, listed, &stream)) return false;
+  if (observer != nullptr && !observer->StreamReady(stream.data(), stream.size)) return false;
 
   ByteBlock container;
   CompressionReport report(observer, stream.size);

@@ -30,6 +30,13 @@ class BuildObserver {
   virtual void Refused(const std::string& path, const std::string& reason) = 0;
   // The compressor has taken `done` of the record stream's `total` bytes.
   virtual void Compressing(uint64_t done, uint64_t total) = 0;
+  // The folder is listed and the record stream will be `size` bytes: false
+  // ends the build before a file is read (saying why itself, as below).
+  virtual bool StreamPlanned(uint64_t /*size*/) { return true; }
+  // The record stream is complete and about to be compressed: a tool can
+  // look at exactly what will be packed, and end the build here with false
+  // (saying why itself; Refused is not called). Nothing has been written.
+  virtual bool StreamReady(const uint8_t* /*stream*/, uint32_t /*size*/) { return true; }
 };
 
 // How the names a folder lists become record names. On Windows a listed

@@ -15,6 +15,8 @@ packages=(
   clang-14 libclang-rt-14-dev llvm-14
   wine wine64 wine32:i386
   pkg-config binutils file time
+  # kesmar-pack parses its options with CLI11 (header only).
+  libcli11-dev
   # Authenticode signing of launchers (scripts/sign-launcher) and the tests of it.
   osslsigncode openssl
   # make package: CPack's dependency list comes from dpkg-shlibdeps; the test runs lintian.

@@ -14,6 +14,7 @@
 
 #include "payload/payload_format.h"
 #include "payload/record_name.h"
+#include "tools/launcher_check.h"
 #include "tools/payload_file.h"
 #include "tools/progress_line.h"
 
@@ -166,13 +167,11 @@ int VerifyPayload(const std::string& path, const CodePage& codePage, std::ostrea
   if (!NamesConvert(path, stream, codePage, err, "")) return 1;
   PayloadRecord record;
   uint32_t count = 0;
-  bool setupFound = false;
   // Names Windows cannot tell apart become one file there: the launcher would
   // write the later record over the earlier one.
   std::map<std::string, std::pair<uint32_t, std::string>> seen;
   for (uint32_t offset = 0; offset < stream.size; offset = record.next, ++count) {
     ReadRecord(stream.data(), stream.size, offset, &record);  // checked above
-    setupFound = setupFound || record.name == kSetupProgramName;
     const auto [it, added] = seen.emplace(codePage.FoldKey(record.name), std::make_pair(count, record.name));
     if (!added) {
       err << path << ": record " << count + 1 << " at offset " << offset << ": name \""
@@ -182,13 +181,14 @@ int VerifyPayload(const std::string& path, const CodePage& codePage, std::ostrea
       return 1;
     }
   }
-  if (!setupFound) {
-    // The launcher picks the setup program by this exact name, letter case included.
-    err << path << ": no record named " << kSetupProgramName << " (the launcher would have nothing to start)\n";
+  // Last, what would keep the launcher from ever starting the setup program.
+  const std::string problem = LauncherPayloadProblem(stream.data(), stream.size, file.containerSize, codePage);
+  if (!problem.empty()) {
+    err << path << ": " << problem << '\n';
     return 1;
   }
-  out << path << ": OK, " << count << " records, " << stream.size << " bytes, " << kSetupProgramName
-      << " present\n";
+  out << path << ": OK, " << count << (count == 1 ? " record, " : " records, ") << stream.size << " bytes, "
+      << kSetupProgramName << " present\n";
   return 0;
 }
 

@@ -12,8 +12,11 @@
 
 #include "pe/launcher_writer.h"
 #include "tools/container_commands.h"
-#include "tools/pack_tool.h"
+#include "tools/launcher_check.h"
+#include "tools/pack_command.h"
+#include "tools/pack_input.h"
 #include "tools/payload_file.h"
+#include "tools/temporary_files.h"
 
 namespace kesmar {
 namespace {
@@ -35,11 +38,21 @@ std::string SystemError(const char* what) { return std::string(what) + " (" + st
 // an older file of that name as it was.
 bool WriteAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string* problem) {
   const std::string temporary = path + ".tmp";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+  int fd = -1;
+  {
+    SignalsHeld held;
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+    if (fd >= 0) RegisterTemporaryFile(temporary);
+  }
   if (fd < 0) {
     *problem = SystemError("cannot create");
     return false;
   }
+  // Whatever happens from here, the temporary name goes.
+  struct Forget {
+    const std::string& path;
+    ~Forget() { ForgetTemporaryFile(path); }
+  } forget{temporary};
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -78,6 +91,11 @@ std::string FindLauncherStub(std::string* looked) {
 
 int MakeLauncher(const LauncherRequest& request, const CodePage& codePage, std::ostream& out,
                  std::ostream& err, bool showProgress) {
+  const std::string outputProblem = OutputPathProblem(request.output);
+  if (!outputProblem.empty()) {
+    err << request.output << ": " << outputProblem << '\n';
+    return kToolFailed;
+  }
   std::string stubPath = request.stub;
   if (stubPath.empty()) {
     std::string looked;
@@ -96,24 +114,22 @@ int MakeLauncher(const LauncherRequest& request, const CodePage& codePage, std::
 
   // The payload: packed here, by the rules of pack, or taken from a file.
   std::string payloadPath = request.payloadFile;
-  std::string packed;
+  TemporaryFile packed;
   if (!request.folder.empty()) {
     // A name of its own beside the output, which no file of the user's has.
-    std::string name = request.output + ".payload-XXXXXX";
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) {
+    if (!packed.Create(request.output + ".payload-XXXXXX")) {
       err << request.output << ": " << SystemError("cannot create") << '\n';
       return kToolFailed;
     }
-    ::close(fd);
-    packed = name;
+    PackJob job;
+    job.folder = request.folder;
+    job.output = packed.path();
+    job.ownOutput = request.output;
+    job.forLauncher = !request.force;
     std::ostringstream quiet;
-    const int code = PackFolder(request.folder, packed, codePage, false, quiet, err, showProgress);
-    if (code != kToolOk) {
-      ::unlink(packed.c_str());
-      return code;
-    }
-    payloadPath = packed;
+    const int code = PackFolder(job, codePage, quiet, err, showProgress);
+    if (code != kToolOk) return code;
+    payloadPath = packed.path();
   } else if (!request.force) {
     std::ostringstream quiet, why;
     if (VerifyPayload(payloadPath, codePage, quiet, why) != kToolOk) {
@@ -125,9 +141,18 @@ int MakeLauncher(const LauncherRequest& request, const CodePage& codePage, std::
   }
   PayloadFile payload;
   const bool loaded = LoadPayloadFile(payloadPath, &payload, &problem);
-  if (!packed.empty()) ::unlink(packed.c_str());
+  packed.Remove();
   if (!loaded) {
     err << payloadPath << ": " << problem << '\n';
+    return kToolFailed;
+  }
+  // Files that do not compress make a container the launcher cannot map,
+  // which only packing tells.
+  const bool checkSize = !request.folder.empty() && !request.force && payload.containerSize >= 4;
+  const std::string tooLarge =
+      checkSize ? PayloadSizeProblem(ReadLe32(payload.container()), payload.containerSize) : "";
+  if (!tooLarge.empty()) {
+    err << request.folder << ": " << tooLarge << "; --force writes the launcher all the same\n";
     return kToolFailed;
   }
 

@@ -13,7 +13,7 @@ struct LauncherRequest {
   std::string payloadFile;  // embed this container unchanged
   std::string output;
   std::string stub;         // empty: the stub installed beside kesmar-pack
-  bool force = false;       // embed a payload file that does not verify
+  bool force = false;       // write it even when the payload does not verify or could never run
 };
 
 // Makes the launcher; returns the exit code (0 done, 1 failed) after one

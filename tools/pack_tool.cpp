@@ -1,233 +1,232 @@
-// Argument handling and the pack command of kesmar-pack.
+// kesmar-pack's options, parsed with CLI11, and the bare run that packs ./finst.
 #include "tools/pack_tool.h"
 
 #include <sys/stat.h>
 
-#include <cstdio>
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <memory>
 
 #include "builder/build_payload.h"
 #include "tools/code_page.h"
 #include "tools/container_commands.h"
+#include "tools/launcher_check.h"
 #include "tools/launcher_command.h"
-#include "tools/payload_file.h"
-#include "tools/progress_line.h"
+#include "tools/pack_input.h"
+#include "tools/temporary_files.h"
 
 namespace kesmar {
 namespace {
 
 constexpr char kVersion[] = "1.1.5.5";
 
-constexpr char kUsage[] =
-    "usage: kesmar-pack                     pack ./finst into ./datakes.lzma, as the launcher's -c does\n"
-    "       kesmar-pack pack DIR [-o FILE]  pack the files directly inside DIR into FILE\n"
-    "                                       (default datakes.lzma)\n"
-    "       kesmar-pack list FILE           list the records of a container or a launcher exe\n"
-    "       kesmar-pack verify FILE         check every record and that KesmarSetup.exe is present\n"
-    "       kesmar-pack extract FILE DIR    write the records into DIR (new or empty) for inspection;\n"
-    "                                       nothing is run or installed\n"
-    "       kesmar-pack launcher DIR -o OUT.exe\n"
-    "                                       pack DIR as pack does and write it into the launcher stub\n"
-    "       kesmar-pack launcher --payload FILE -o OUT.exe\n"
-    "                                       the same with FILE's container, unchanged; --force embeds\n"
-    "                                       one that does not verify; --stub STUB takes another stub\n"
-    "       kesmar-pack --help | --version\n"
+constexpr char kDescription[] =
+    "kesmar-pack makes KesmarSetupWin launchers on Linux, and lists, checks and unpacks their payloads.";
+
+const std::string kLimits = std::string("a record stream (the files plus 259 bytes each) of at most ") +
+                            kLauncherStreamLimitText + "\nin a container of at most " + kLauncherContainerLimitText;
+
+const std::string kFooter =
+    "Without a command, kesmar-pack packs the files of ./finst into ./datakes.lzma, as the\n"
+    "launcher's -c does on Windows. kesmar-pack COMMAND --help tells more of each command.\n"
     "\n"
-    "pack, launcher, list, verify and extract take --codepage N: the Windows ANSI code page that the\n"
-    "payload's names are stored in (874, 932, 936, 949, 950, 1250-1258; default 1252).\n"
-    "Names on this side are UTF-8.\n"
-    "\n"
-    "FILE may be a payload container (datakes.lzma) or a built launcher, whose payload\n"
-    "is read from its resource RAW 130. Exit codes: 0 done, 1 failed, 2 bad usage.\n"
-    "When stderr is a terminal, packing and extracting show their progress there.\n";
+    "Names are UTF-8 here and stored in a Windows ANSI code page (--codepage N: 874, 932,\n"
+    "936, 949, 950, 1250-1258; default 1252). FILE may be a payload container or a\n"
+    "launcher, whose payload is its resource RAW 130.\n"
+    "A launcher holds " + kLimits + ".\n"
+    "When stderr is a terminal, packing and extracting show their progress there.\n"
+    "Exit codes: 0 done, 1 failed, 2 bad usage.";
+
+const std::string kLauncherFooter =
+    "Refused, with nothing written, unless --force is given: a payload without\n"
+    "KesmarSetup.exe (the name exactly, letter case included), a KesmarSetup.exe that is no\n"
+    "Windows program for x86 or x64, and more than the 32-bit launcher can hold: it takes\n" +
+    kLimits + ".\n"
+    "The output and kesmar-pack's own temporary files are never packed, even when they lie\n"
+    "in DIR.";
+
+constexpr char kPackFooter[] =
+    "Only the files directly inside DIR are packed; a subfolder or an entry that cannot be\n"
+    "read is named on stderr as a warning. Refused, naming the file: names Windows cannot\n"
+    "create, two names Windows takes for one file, names the code page cannot hold, files of\n"
+    "4 GiB or more, and a folder with nothing to pack. FILE and kesmar-pack's own temporary\n"
+    "files are never packed, and a failure leaves an existing FILE as it was.";
 
 int UsageError(std::ostream& err, const std::string& what) {
   err << "kesmar-pack: " << what << " (see kesmar-pack --help)\n";
   return kToolUsage;
 }
 
-// Hears a build and tells a person about it, with paths shown the way the
-// user gave them: "/" between the folder and a file name.
-class PackReport final : public BuildObserver {
- public:
-  PackReport(std::ostream& err, bool showProgress, std::string inputFolder)
-      : err_(err), progress_(err, showProgress, "packing"), inputFolder_(std::move(inputFolder)) {}
+int OutputRefused(std::ostream& err, const std::string& output) {
+  const std::string problem = OutputPathProblem(output);
+  if (problem.empty()) return kToolOk;
+  err << output << ": " << problem << '\n';
+  return kToolFailed;
+}
 
-  void Refused(const std::string& path, const std::string& reason) override {
-    progress_.Clear();
-    err_ << ShowPath(path) << ": " << reason << '\n';
+// The bare run: ./finst into ./datakes.lzma, by the rules of pack.
+int PackFinst(std::ostream& out, std::ostream& err, bool showProgress) {
+  std::string problem;
+  const auto codePage = CodePage::Open(kDefaultCodePage, &problem);
+  if (!codePage) {
+    err << "kesmar-pack: " << problem << '\n';
+    return kToolFailed;
   }
-  void Compressing(uint64_t done, uint64_t total) override {
-    total_ = total;
-    progress_.Update(done, total);
+  if (OutputRefused(err, kBuilderOutputFile) != kToolOk) return kToolFailed;
+  PackJob job;
+  job.folder = kBuilderInputFolder;
+  job.output = kBuilderOutputFile;
+  const int code = PackFolder(job, *codePage, out, err, showProgress);
+  struct stat st;
+  if (code != kToolOk && (::stat(kBuilderInputFolder, &st) != 0 || !S_ISDIR(st.st_mode))) {
+    // Someone who typed the name alone may not know of the bare run.
+    err << "kesmar-pack: with no command it packs ./finst; kesmar-pack --help lists the commands\n";
   }
-  void Finish() { progress_.Clear(); }
-  uint64_t total() const { return total_; }
+  return code;
+}
 
- private:
-  // The builder names the folder, the output, or folder + "\\" + file name;
-  // the output is shown as given, and a file name as it is, even if it holds
-  // a backslash itself.
-  std::string ShowPath(const std::string& path) const {
-    const std::string prefix = inputFolder_ + "\\";
-    if (path.compare(0, prefix.size(), prefix) == 0) {
-      return inputFolder_ + "/" + PrintableName(path.substr(prefix.size()));
-    }
-    return path;
-  }
-
-  std::ostream& err_;
-  ProgressLine progress_;
-  std::string inputFolder_;
-  uint64_t total_ = 0;
+// What the command line asked for.
+struct Request {
+  std::string folder;
+  std::string file;
+  std::string output;
+  std::string payload;
+  std::string stub;
+  int codePage = kDefaultCodePage;
+  bool force = false;
 };
 
-// Takes "--codepage N" out of `args` and opens that code page, or the
-// default one. Null after a usage message on `err`.
-std::unique_ptr<CodePage> TakeCodePage(std::vector<std::string>* args, std::ostream& err) {
-  int number = kDefaultCodePage;
-  bool given = false;
-  for (size_t i = 1; i < args->size(); ++i) {
-    if ((*args)[i] != "--codepage") continue;
-    if (given) {
-      UsageError(err, (*args)[0] + ": --codepage given twice");
-      return nullptr;
-    }
-    const std::string value = i + 1 < args->size() ? (*args)[i + 1] : "";
-    if (value.empty() || value.size() > 5 || value.find_first_not_of("0123456789") != std::string::npos) {
-      UsageError(err, (*args)[0] + ": --codepage needs a number");
-      return nullptr;
-    }
-    number = std::stoi(value);
-    given = true;
-    args->erase(args->begin() + long(i), args->begin() + long(i) + 2);
-    --i;
-  }
-  std::string problem;
-  std::unique_ptr<CodePage> codePage = CodePage::Open(number, &problem);
-  if (!codePage) UsageError(err, (*args)[0] + ": --codepage " + problem);
-  return codePage;
+// An empty name would stand for the current folder, or for no file at all.
+const CLI::Validator kNamed(
+    [](std::string& value) { return value.empty() ? std::string("needs a name, not an empty one") : std::string(); },
+    "", "named");
+
+CLI::Option* AddCodePage(CLI::App* command, Request* request) {
+  return command->add_option("--codepage", request->codePage,
+                             "the Windows code page of the names in the payload (default 1252)")
+      ->type_name("N");
 }
 
 }  // namespace
 
-int PackFolder(const std::string& folder, const std::string& output, const CodePage& codePage, bool summary,
-               std::ostream& out, std::ostream& err, bool showProgress) {
-  // "dir/" and "dir" are the same folder; keep messages free of "dir//name".
-  std::string inputFolder = folder;
-  while (inputFolder.size() > 1 && inputFolder.back() == '/') inputFolder.pop_back();
-
-  auto files = CreateNativeFileSystem();
-  PackReport report(err, showProgress, inputFolder);
-  const bool built = BuildPayload(*files, inputFolder, output, &report, &codePage);
-  report.Finish();
-  if (!built) return kToolFailed;
-  if (summary) {
-    struct stat st;
-    const uint64_t written = ::stat(output.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
-    char ratio[16];
-    std::snprintf(ratio, sizeof ratio, "%.1f%%",
-                  report.total() == 0 ? 0.0 : 100.0 * double(written) / double(report.total()));
-    out << output << ": " << report.total() << " bytes of records packed into " << written
-        << " bytes (" << ratio << ")\n";
-  }
-  return kToolOk;
-}
-
-int RunKesmarPack(const std::vector<std::string>& givenArgs, std::ostream& out, std::ostream& err,
+int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                   bool showProgress) {
-  if (givenArgs.empty()) {
-    std::string problem;
-    const auto codePage = CodePage::Open(kDefaultCodePage, &problem);
-    if (!codePage) {
-      err << "kesmar-pack: " << problem << '\n';
-      return kToolFailed;
-    }
-    return PackFolder(kBuilderInputFolder, kBuilderOutputFile, *codePage, false, out, err, showProgress);
+  InstallTemporaryFileCleanup();
+  if (args.empty()) return PackFinst(out, err, showProgress);
+
+  Request r;
+  CLI::App app(kDescription, "kesmar-pack");
+  app.footer(kFooter);
+  app.set_version_flag("--version", std::string("kesmar-pack ") + kVersion);
+  app.require_subcommand(0, 1);
+
+  CLI::App* launcher = app.add_subcommand(
+      "launcher", "pack DIR as pack does, or take a container, and write it into the launcher stub");
+  launcher->footer(kLauncherFooter);
+  CLI::Option* launcherFolder = launcher->add_option("DIR", r.folder, "the folder whose files the launcher carries")
+                                    ->type_name("")
+                                    ->check(kNamed);
+  launcher->add_option("-o,--output", r.output, "where the launcher goes")
+      ->type_name("OUT.exe")
+      ->required()
+      ->check(kNamed);
+  CLI::Option* payload =
+      launcher->add_option("--payload", r.payload, "embed this container (or launcher's payload) unchanged")
+          ->type_name("FILE")
+          ->check(kNamed);
+  payload->excludes(launcherFolder);
+  AddCodePage(launcher, &r)->excludes(payload);
+  launcher->add_option("--stub", r.stub, "the stub to write into (default: the one installed)")
+      ->type_name("STUB")
+      ->check(kNamed);
+  launcher->add_flag("--force", r.force, "write the launcher even though it could never run");
+
+  CLI::App* pack = app.add_subcommand("pack", "pack the files directly inside DIR into a container file");
+  pack->footer(kPackFooter);
+  pack->add_option("DIR", r.folder, "the folder to pack")->type_name("")->required()->check(kNamed);
+  pack->add_option("-o,--output", r.output, "the container file (default datakes.lzma)")
+      ->type_name("FILE")
+      ->check(kNamed);
+  AddCodePage(pack, &r);
+
+  CLI::App* list = app.add_subcommand("list", "show name, size and offset of every record, and the totals");
+  CLI::App* verify = app.add_subcommand(
+      "verify", "check every record, and that the launcher could start its KesmarSetup.exe");
+  CLI::App* extract =
+      app.add_subcommand("extract", "write the records into DIR, new or empty, for a look; nothing is run");
+  verify->footer(
+      "Besides the records, verify checks what would keep a launcher from ever starting the\n"
+      "setup program: KesmarSetup.exe missing, or named in another letter case, no Windows\n"
+      "program for x86 or x64, or more than the launcher can hold: it takes\n" + kLimits + ".");
+  list->footer("A name that does not convert from the code page is shown as its bytes, \\xNN.");
+  extract->footer("Every record and name is checked before the first file is written.");
+  for (CLI::App* command : {list, verify, extract}) {
+    command->add_option("FILE", r.file, "a payload container or a launcher")->type_name("")->required()->check(kNamed);
+    AddCodePage(command, &r);
   }
-  std::vector<std::string> args = givenArgs;
-  const std::string command = args[0];
-  std::unique_ptr<CodePage> codePage;
-  if (command == "pack" || command == "launcher" || command == "list" || command == "verify" ||
-      command == "extract") {
-    codePage = TakeCodePage(&args, err);
-    if (!codePage) return kToolUsage;
-  }
-  if (command == "--help" || command == "-h") {
-    if (args.size() != 1) return UsageError(err, "--help takes no arguments");
-    out << kUsage;
+  extract->add_option("DIR", r.folder, "where the files go")->type_name("")->required()->check(kNamed);
+
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::Success& success) {
+    // Help and version take no arguments beside them.
+    const std::vector<std::string> stray = app.remaining(true);
+    if (!stray.empty()) return UsageError(err, "unexpected " + stray.front() + " beside " + args.front());
+    out << (dynamic_cast<const CLI::CallForVersion*>(&success) != nullptr ? std::string(success.what()) + "\n"
+                                                                           : app.help());
     return kToolOk;
-  }
-  if (command == "--version") {
-    if (args.size() != 1) return UsageError(err, "--version takes no arguments");
-    out << "kesmar-pack " << kVersion << '\n';
-    return kToolOk;
-  }
-  if (command == "pack") {
-    std::string folder, output = kBuilderOutputFile;
-    bool haveFolder = false, haveOutput = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-      if (args[i] == "-o") {
-        if (haveOutput) return UsageError(err, "pack: -o given twice");
-        if (i + 1 == args.size()) return UsageError(err, "pack: -o needs a file name");
-        output = args[++i];
-        haveOutput = true;
-      } else if (args[i].size() > 1 && args[i][0] == '-') {
-        return UsageError(err, "pack: unknown option " + args[i]);
-      } else if (haveFolder) {
-        return UsageError(err, "pack: one folder only");
-      } else {
-        folder = args[i];
-        haveFolder = true;
-      }
+  } catch (const CLI::ParseError& error) {
+    const auto chosen = app.get_subcommands();
+    if (chosen.empty()) {
+      return UsageError(err, args.front()[0] == '-' ? "unknown option " + args.front() + " before the command"
+                                                    : "unknown command \"" + args.front() + "\"");
     }
-    if (!haveFolder || folder.empty()) return UsageError(err, "pack: which folder?");
-    if (output.empty()) return UsageError(err, "pack: empty output name");
-    // The builder separates folder and file with a backslash, which the
-    // host's file system turns into "/"; one inside a name would move it.
-    if (folder.find('\\') != std::string::npos || output.find('\\') != std::string::npos) {
-      return UsageError(err, "pack: folder and output names cannot hold a backslash here");
-    }
-    return PackFolder(folder, output, *codePage, true, out, err, showProgress);
+    return UsageError(err, (chosen.empty() ? "" : chosen.front()->get_name() + ": ") + error.what());
   }
-  if (command == "launcher") {
-    LauncherRequest request;
-    for (size_t i = 1; i < args.size(); ++i) {
-      const std::string& arg = args[i];
-      std::string* value = arg == "-o" ? &request.output : arg == "--payload" ? &request.payloadFile
-                           : arg == "--stub" ? &request.stub : nullptr;
-      if (value != nullptr) {
-        if (!value->empty()) return UsageError(err, "launcher: " + arg + " given twice");
-        if (i + 1 == args.size() || args[i + 1].empty()) return UsageError(err, "launcher: " + arg + " needs a file");
-        *value = args[++i];
-      } else if (arg == "--force") {
-        request.force = true;
-      } else if (arg.size() > 1 && arg[0] == '-') {
-        return UsageError(err, "launcher: unknown option " + arg);
-      } else if (!request.folder.empty()) {
-        return UsageError(err, "launcher: one folder only");
-      } else {
-        request.folder = arg;
-      }
+  if (app.get_subcommands().empty()) return UsageError(err, "which command?");
+  CLI::App* command = app.get_subcommands().front();
+  const std::string name = command->get_name();
+
+  std::string problem;
+  const std::unique_ptr<CodePage> codePage = CodePage::Open(r.codePage, &problem);
+  if (!codePage) return UsageError(err, name + ": --codepage " + problem);
+  // "-o=x" would name the file "=x".
+  if (!r.output.empty() && r.output[0] == '=') {
+    return UsageError(err, name + ": -o " + r.output + " would name a file \"" + r.output +
+                               "\"; write -o FILE or --output=FILE");
+  }
+  // The builder separates folder and file with a backslash, which the host's
+  // file system turns into "/"; one inside a name would move it.
+  if (command == pack || command == launcher) {
+    if (r.folder.find('\\') != std::string::npos || r.output.find('\\') != std::string::npos) {
+      return UsageError(err, name + ": folder and output names cannot hold a backslash here");
     }
-    if (request.folder.empty() == request.payloadFile.empty()) {
+  }
+
+  if (command == pack) {
+    PackJob job;
+    job.folder = r.folder;
+    job.output = r.output.empty() ? kBuilderOutputFile : r.output;
+    job.summary = true;
+    if (OutputRefused(err, job.output) != kToolOk) return kToolFailed;
+    return PackFolder(job, *codePage, out, err, showProgress);
+  }
+  if (command == launcher) {
+    if (r.folder.empty() == r.payload.empty()) {
       return UsageError(err, "launcher: a folder or --payload FILE, one of the two");
     }
-    if (request.output.empty()) return UsageError(err, "launcher: where to? (-o OUT.exe)");
-    if (request.folder.find('\\') != std::string::npos || request.output.find('\\') != std::string::npos) {
-      return UsageError(err, "launcher: folder and output names cannot hold a backslash here");
-    }
+    LauncherRequest request;
+    request.folder = r.folder;
+    request.payloadFile = r.payload;
+    request.output = r.output;
+    request.stub = r.stub;
+    request.force = r.force;
     return MakeLauncher(request, *codePage, out, err, showProgress);
   }
-  if (command == "list" || command == "verify") {
-    if (args.size() != 2) return UsageError(err, command + ": needs exactly one FILE");
-    return command == "list" ? ListPayload(args[1], *codePage, out, err)
-                             : VerifyPayload(args[1], *codePage, out, err);
-  }
-  if (command == "extract") {
-    if (args.size() != 3) return UsageError(err, "extract: needs FILE and DIR");
-    return ExtractPayloadFile(args[1], args[2], *codePage, out, err, showProgress);
-  }
-  return UsageError(err, "unknown command \"" + command + "\"");
+  if (command == list) return ListPayload(r.file, *codePage, out, err);
+  if (command == verify) return VerifyPayload(r.file, *codePage, out, err);
+  return ExtractPayloadFile(r.file, r.folder, *codePage, out, err, showProgress);
 }
 
 }  // namespace kesmar

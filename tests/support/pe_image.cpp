@@ -89,6 +89,19 @@ void PutLe32(std::string* bytes, size_t offset, uint32_t value) {
   for (int i = 0; i < 4; ++i) (*bytes)[offset + i] = char(value >> (8 * i));
 }
 
+std::string ProgramImage(uint32_t machine, uint32_t flags) {
+  using L = PeLayout;
+  std::string image(L::kOptional + 224, '\0');
+  image.replace(0, 2, "MZ");
+  PutLe32(&image, 0x3C, L::kPeOffset);
+  image.replace(L::kPeOffset, 4, std::string("PE\0\0", 4));
+  PutLe16(&image, L::kPeOffset + 4, machine);
+  PutLe16(&image, L::kPeOffset + 20, 224);  // optional header size
+  PutLe16(&image, L::kPeOffset + 22, flags);
+  PutLe16(&image, L::kOptional, machine == 0x8664 ? 0x20B : 0x10B);
+  return image;
+}
+
 std::string PeImage(const std::string& data, const std::string& typeName, uint32_t id) {
   using L = PeLayout;
   const uint32_t nameBytes = 2 + 2 * uint32_t(typeName.size());

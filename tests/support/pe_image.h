@@ -44,6 +44,10 @@ struct StubLayout {
 };
 std::vector<uint8_t> LauncherStubImage(const StubShape& shape = StubShape());
 
+// A program's PE headers and nothing else: what kesmar-pack looks at in a
+// setup program. 0x14C is x86, 0x8664 x64; 0x2000 among the flags makes a DLL.
+std::string ProgramImage(uint32_t machine = 0x14C, uint32_t flags = 0x102);
+
 void PutLe16(std::string* bytes, size_t offset, uint32_t value);
 void PutLe32(std::string* bytes, size_t offset, uint32_t value);
 

@@ -8,6 +8,7 @@
 #include "payload/payload_format.h"
 #include "platform/ntfs_order.h"
 #include "tests/support/payload_helpers.h"
+#include "tests/support/pe_image.h"
 #include "tests/support/temp_dir.h"
 #include "tools/code_page.h"
 #include "tools/pack_tool.h"
@@ -48,7 +49,7 @@ TEST(CodePages, NamesIntoPayloadsAndBack) {
   for (const Case& c : cases) {
     const std::string what = std::to_string(c.codePage) + " " + c.names[0];
     TempDir dir;
-    dir.Write("finst/KesmarSetup.exe", "MZ");
+    dir.Write("finst/KesmarSetup.exe", ProgramImage());
     for (const std::string& name : c.names) dir.Write("finst/" + name, name);
     const std::string finst = (dir.path() / "finst").string();
     const std::string payload = (dir.path() / "p.lzma").string();

@@ -1,7 +1,10 @@
 // kesmar-pack's commands on real files: exit codes, the one-line reasons, and what extract leaves behind.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +13,7 @@
 #include "tests/support/payload_helpers.h"
 #include "tests/support/pe_image.h"
 #include "tests/support/temp_dir.h"
+#include "tools/launcher_check.h"
 #include "tools/pack_tool.h"
 
 namespace kesmar::testing {
@@ -28,7 +32,15 @@ ToolRun Tool(const std::vector<std::string>& args) {
   return {code, out.str(), err.str()};
 }
 
-const Bytes kSetup = "MZ setup program";
+const Bytes kSetup = ProgramImage();  // 312 bytes
+// A stand-in launcher stub written as `dir`/stub.exe; returns its path.
+std::string WriteStub(const TempDir& dir) {
+  const std::vector<uint8_t> stub = LauncherStubImage();
+  dir.Write("stub.exe", std::string(stub.begin(), stub.end()));
+  return (dir.path() / "stub.exe").string();
+}
+
+const std::string kBareHint = "kesmar-pack: with no command it packs ./finst; kesmar-pack --help lists the commands";
 
 Bytes GoodStream() { return RecordStream({{"a.txt", "abc"}, {"KesmarSetup.exe", kSetup}}); }
 
@@ -47,17 +59,28 @@ std::vector<Input> Inputs() {
   Bytes badProperties = good;
   badProperties[4] = char(225);
   Bytes pastEnd = RecordStream({{"a.txt", "abc"}, {"KesmarSetup.exe", kSetup}});
-  pastEnd[262] = char(0x40);  // the second record claims more data than follows
+  pastEnd[262] = char(0x40);  // the second record claims 320 bytes, not its 312
   Bytes noZero = GoodStream();
   noZero.replace(4, 255, Bytes(255, 'n'));
   return {
-      {"good container", good, 0, 0, 0, "OK, 2 records, 537 bytes, KesmarSetup.exe present"},
-      {"launcher", PeImage(good), 0, 0, 0, "OK, 2 records, 537 bytes, KesmarSetup.exe present"},
+      {"good container", good, 0, 0, 0, "OK, 2 records, 833 bytes, KesmarSetup.exe present"},
+      {"launcher", PeImage(good), 0, 0, 0, "OK, 2 records, 833 bytes, KesmarSetup.exe present"},
+      {"x64 setup program", Container(RecordStream({{"KesmarSetup.exe", ProgramImage(0x8664, 0x22)}})), 0, 0,
+       0, "OK, 1 record, 571 bytes, KesmarSetup.exe present"},
       {"no setup program", Container(RecordStream({{"a.txt", "abc"}})), 0, 1, 0,
-       "no record named KesmarSetup.exe (the launcher would have nothing to start)"},
+       "no KesmarSetup.exe (the launcher would have nothing to start)"},
       {"setup program in other letter case",
        Container(RecordStream({{"kesmarsetup.exe", kSetup}})), 0, 1, 0,
-       "no record named KesmarSetup.exe (the launcher would have nothing to start)"},
+       "no KesmarSetup.exe, only kesmarsetup.exe (the launcher looks for the name exactly as written, "
+       "letter case included)"},
+      {"setup program is text", Container(RecordStream({{"KesmarSetup.exe", "echo setup"}})), 0, 1, 0,
+       "KesmarSetup.exe is not a Windows program for x86 or x64: it does not start with \"MZ\""},
+      {"setup program for ARM64", Container(RecordStream({{"KesmarSetup.exe", ProgramImage(0xAA64)}})), 0, 1,
+       0, "KesmarSetup.exe is not a Windows program for x86 or x64: made for machine type 0xAA64"},
+      {"setup program is a DLL", Container(RecordStream({{"KesmarSetup.exe", ProgramImage(0x14C, 0x2102)}})),
+       0, 1, 0, "KesmarSetup.exe is not a Windows program for x86 or x64: a DLL"},
+      {"setup program cut short", Container(RecordStream({{"KesmarSetup.exe", kSetup.substr(0, 80)}})), 0, 1,
+       0, "KesmarSetup.exe is not a Windows program for x86 or x64: PE header cut short"},
       {"too short", good.substr(0, 5), 1, 1, 1,
        "too short for a payload container (5 bytes, at least 9 needed)"},
       {"LZMA data under 5 bytes", good.substr(0, 12), 1, 1, 1,
@@ -65,20 +88,20 @@ std::vector<Input> Inputs() {
       {"bad properties byte", badProperties, 1, 1, 1,
        "not a payload container: LZMA properties byte 0xE1 is out of range"},
       {"truncated stream", good.substr(0, good.size() - 4), 1, 1, 1,
-       "LZMA data ends before the declared 537 bytes (truncated?)"},
+       "LZMA data ends before the declared 833 bytes (truncated?)"},
       {"record past the end", Container(pastEnd), 1, 1, 1,
-       "record 2 at offset 262: data of 64 bytes runs past the end (the stream has 537 bytes)"},
+       "record 2 at offset 262: data of 320 bytes runs past the end (the stream has 833 bytes)"},
       {"name without a zero byte", Container(noZero), 1, 1, 1,
        "record 1 at offset 0: name field has no zero byte"},
       {"name climbing out", Container(RecordStream({{"..\\x", "1"}, {"KesmarSetup.exe", kSetup}})), 0, 1, 1,
        "record 1 at offset 0: name \"..\\x\": path separator in name"},
       {"device name", Container(RecordStream({{"KesmarSetup.exe", kSetup}, {"con", "1"}})), 0, 1, 1,
-       "record 2 at offset 275: name \"con\": reserved device name"},
+       "record 2 at offset 571: name \"con\": reserved device name"},
       {"name with a slash", Container(RecordStream({{"KesmarSetup.exe", kSetup}, {"d/x", "1"}})), 0, 1, 1,
-       "record 2 at offset 275: name \"d/x\": path separator in name"},
+       "record 2 at offset 571: name \"d/x\": path separator in name"},
       {"names one file on Windows", Container(RecordStream({{"KesmarSetup.exe", kSetup}, {"A.txt", "1"},
                                                              {"a.TXT", "2"}})), 0, 1, 0,
-       "record 3 at offset 535: name \"a.TXT\" is also record 2's (\"A.txt\") on Windows; "
+       "record 3 at offset 831: name \"a.TXT\" is also record 2's (\"A.txt\") on Windows; "
        "one file would replace the other"},
       {"PE file without the resource", PeImage(good, "RCDATA"), 1, 1, 1,
        "a PE file but no launcher payload: no resource of type \"RAW\""},
@@ -120,12 +143,12 @@ TEST(PackTool, ListShowsNameSizeOffsetAndTotals) {
   const ToolRun run = Tool({"list", (dir.path() / "datakes.lzma").string()});
   ASSERT_EQ(run.code, 0) << run.err;
   char ratio[16];
-  std::snprintf(ratio, sizeof ratio, "%.1f%%", 100.0 * double(container.size()) / 537);
+  std::snprintf(ratio, sizeof ratio, "%.1f%%", 100.0 * double(container.size()) / 833);
   EXPECT_EQ(run.out,
             "Name                   Size      Offset\n"
             "a.txt                     3           0\n"
-            "KesmarSetup.exe          16         262\n"
-            "2 records, 19 bytes of data; stream 537 bytes, container " +
+            "KesmarSetup.exe         312         262\n"
+            "2 records, 315 bytes of data; stream 833 bytes, container " +
                 std::to_string(container.size()) + " bytes, ratio " + ratio + "\n");
   const ToolRun fromExe = Tool({"list", (dir.path() / "launcher.exe").string()});
   ASSERT_EQ(fromExe.code, 0) << fromExe.err;
@@ -173,9 +196,9 @@ TEST(PackTool, PackSaysWhyInOneLine) {
     std::string line;
   };
   const std::vector<Case> cases = {
-      {"no folder", [](const TempDir&) {}, {}, "finst: cannot list folder (No such file or directory)"},
+      {"no folder", [](const TempDir&) {}, {}, "finst: cannot list folder (No such file or directory)\n" + kBareHint},
       {"folder is a file", [](const TempDir& d) { d.Write("finst", "x"); }, {},
-       "finst: cannot list folder (Not a directory)"},
+       "finst: cannot list folder (Not a directory)\n" + kBareHint},
       {"empty folder", [](const TempDir& d) { std::filesystem::create_directories(d.path() / "finst"); },
        {}, "finst: no files to pack"},
       {"only empty files", [](const TempDir& d) { d.Write("finst/e", ""); }, {},
@@ -209,14 +232,35 @@ TEST(PackTool, PackSaysWhyInOneLine) {
        {}, "finst/pipe: cannot open"},
       {"other folder, trailing slash", [](const TempDir& d) { d.Write("in/aux.txt", "x"); },
        {"pack", "in/"}, "in/aux.txt: reserved device name"},
-      {"output folder missing", [](const TempDir& d) { d.Write("in/a.txt", "abc"); },
-       {"pack", "in", "-o", "missing/p.lzma"}, "missing/p.lzma: cannot create (No such file or directory)"},
+      // -o is checked before packing: in/con would be refused while packing.
+      {"output folder missing", [](const TempDir& d) { d.Write("in/con", "x"); },
+       {"pack", "in", "-o", "missing/p.lzma"},
+       "missing/p.lzma: cannot be written: folder \"missing\" does not exist"},
       {"output is a folder",
        [](const TempDir& d) {
-         d.Write("in/a.txt", "abc");
+         d.Write("in/con", "x");
          std::filesystem::create_directories(d.path() / "out.lzma");
        },
-       {"pack", "in", "-o", "out.lzma"}, "out.lzma: cannot replace (Is a directory)"},
+       {"pack", "in", "-o", "out.lzma"}, "out.lzma: is a folder; -o takes a file name"},
+      {"output names a folder", [](const TempDir& d) { d.Write("in/con", "x"); }, {"pack", "in", "-o", "made/"},
+       "made/: names a folder; -o takes a file name"},
+      {"output in a file", [](const TempDir& d) { d.Write("in/con", "x"); }, {"pack", "in", "-o", "in/con/x"},
+       "in/con/x: cannot be written: \"in/con\" is not a folder"},
+      {"output is a pipe",  // the final rename would put a file in its place
+       [](const TempDir& d) {
+         d.Write("in/con", "x");
+         ::mkfifo((d.path() / "out.fifo").c_str(), 0600);
+       },
+       {"pack", "in", "-o", "out.fifo"}, "out.fifo: exists and is not a regular file"},
+      {"launcher output folder missing", [](const TempDir& d) { d.Write("in/con", "x"); },
+       {"launcher", "in", "-o", "missing/x.exe"},
+       "missing/x.exe: cannot be written: folder \"missing\" does not exist"},
+      {"subfolders only",
+       [](const TempDir& d) {
+         std::filesystem::create_directories(d.path() / "finst" / "b");
+         std::filesystem::create_directories(d.path() / "finst" / "a");
+       },
+       {}, "finst/a: warning: a folder, not packed\nfinst/b: warning: a folder, not packed\nfinst: no files to pack"},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -240,7 +284,7 @@ TEST(PackTool, PackAndBareRunMakeTheSameFile) {
   EXPECT_EQ(bare.out + bare.err, "");
   const ToolRun pack = Tool({"pack", "finst", "-o", "other.lzma"});
   EXPECT_EQ(pack.code, 0) << pack.err;
-  EXPECT_EQ(pack.out.rfind("other.lzma: 537 bytes of records packed into ", 0), 0u) << pack.out;
+  EXPECT_EQ(pack.out.rfind("other.lzma: 833 bytes of records packed into ", 0), 0u) << pack.out;
   EXPECT_EQ(dir.Read("other.lzma"), dir.Read("datakes.lzma"));
   EXPECT_EQ(Tool({"verify", "other.lzma"}).code, 0);
 }
@@ -253,6 +297,9 @@ TEST(PackTool, UsageErrorsExitTwo) {
       {"--help", "x"}, {"--version", "x"}, {"launcher", "d"}, {"launcher", "-o", "x.exe"},
       {"launcher", "d", "--payload", "p", "-o", "x.exe"}, {"launcher", "d", "-o", "x.exe", "--bogus"},
       {"launcher", "d", "e", "-o", "x.exe"}, {"pack", "a", "--codepage", "437"}, {"list", "a", "--codepage"},
+      {"launcher", "--payload", "p", "--codepage", "1251", "-o", "x.exe"}, {"launcher", "d", "--payload=p", "-o=x"},
+      {"pack", "a", "-o=x"}, {"pack", "a", "--force"}, {"--codepage", "1251"}, {"verify", "a", "--stub", "s"},
+      {"pack", "a", "-o", ""}, {"launcher", "d", "--output="},
   };
   for (const auto& args : cases) {
     const ToolRun run = Tool(args);
@@ -267,8 +314,7 @@ TEST(PackTool, UsageErrorsExitTwo) {
 // kesmar-pack launcher over a stand-in stub: a folder, a container, and what it refuses.
 TEST(PackTool, LauncherFromFolderAndPayload) {
   TempDir dir;
-  const std::vector<uint8_t> stub = LauncherStubImage();
-  dir.Write("stub.exe", std::string(stub.begin(), stub.end()));
+  WriteStub(dir);
   dir.Write("finst/KesmarSetup.exe", kSetup);
   dir.Write("finst/a.txt", "abc");
   dir.Write("bad.lzma", "not a container");
@@ -306,6 +352,159 @@ TEST(PackTool, LauncherFromFolderAndPayload) {
   const auto entries = std::distance(std::filesystem::directory_iterator(dir.path()),
                                      std::filesystem::directory_iterator());
   EXPECT_EQ(entries, 7) << "stub, finst, bad.lzma, p.lzma, a.exe, b.exe, c.exe and nothing else";
+}
+
+
+// kesmar-pack launcher DIR over folders whose launcher could never start its
+// setup program: refused with one line and nothing written, or with --force
+// written all the same.
+TEST(PackTool, LauncherRefusesWhatCouldNeverRunUnlessForced) {
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, Bytes>> files;
+    std::string line;  // after "DIR: ", before "; --force ..."
+  };
+  const std::string notAProgram = "KesmarSetup.exe is not a Windows program for x86 or x64: ";
+  const std::vector<Case> cases = {
+      {"no setup program", {{"a.txt", "abc"}}, "no KesmarSetup.exe (the launcher would have nothing to start)"},
+      {"other letter case", {{"kesmarSetup.EXE", kSetup}},
+       "no KesmarSetup.exe, only kesmarSetup.EXE (the launcher looks for the name exactly as written, letter "
+       "case included)"},
+      {"text file", {{"KesmarSetup.exe", "@echo off\r\n"}}, notAProgram + "it does not start with \"MZ\""},
+      {"ARM64 program", {{"KesmarSetup.exe", ProgramImage(0xAA64)}}, notAProgram + "made for machine type 0xAA64"},
+      {"DLL", {{"KesmarSetup.exe", ProgramImage(0x14C, 0x2102)}}, notAProgram + "a DLL"},
+      {"too large", {{"KesmarSetup.exe", kSetup}, {"big.bin", ""}},
+       "record stream of " + std::to_string(kLauncherStreamLimit + 2 * 259 + 312 + 1) + " bytes (" +
+           std::to_string(kLauncherStreamLimit >> 20) + " MiB) is more than the launcher can extract (at most " +
+           kLauncherStreamLimitText + ")"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const std::string stub = WriteStub(dir);
+    for (const auto& [name, content] : c.files) dir.Write("in/" + name, content);
+    const bool big = dir.Exists("in/big.bin");
+    if (big) std::filesystem::resize_file(dir.path() / "in" / "big.bin", kLauncherStreamLimit + 1);  // sparse
+    const std::string in = (dir.path() / "in").string(), exe = (dir.path() / "x.exe").string();
+    const std::vector<std::string> args = {"launcher", in, "-o", exe, "--stub", stub};
+    const ToolRun refused = Tool(args);
+    EXPECT_EQ(refused.code, 1) << c.what;
+    EXPECT_EQ(refused.err, in + ": " + c.line + "; --force writes the launcher all the same\n") << c.what;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << c.what << ": stub, in";
+    if (big) continue;  // forced, it would pack 1.5 GiB
+    std::vector<std::string> forced = args;
+    forced.push_back("--force");
+    const ToolRun written = Tool(forced);
+    EXPECT_EQ(written.code, 0) << c.what << written.err;
+    EXPECT_EQ(Tool({"verify", exe}).err, exe + ": " + c.line + "\n") << c.what;
+  }
+  // The stream is decoded into one block, the container mapped with the exe:
+  // each has a limit of its own.
+  EXPECT_EQ(PayloadSizeProblem(kLauncherStreamLimit, kLauncherContainerLimit), "");
+  EXPECT_NE(PayloadSizeProblem(kLauncherStreamLimit + 1, 0), "");
+  EXPECT_NE(PayloadSizeProblem(kLauncherContainerLimit, kLauncherContainerLimit + 1), "");
+}
+
+// Run in the folder it packs, twice, kesmar-pack packs neither its output nor
+// the temporary files of a run that was killed.
+TEST(PackTool, OwnOutputAndTemporaryFilesAreNotPacked) {
+  TempDir dir;
+  const std::string stub = WriteStub(dir);
+  dir.Write("app/KesmarSetup.exe", kSetup);
+  dir.Write("app/Setup.exe.payload-Ab12Cd", "left by a killed run");
+  dir.Write("app/Setup.exe.tmp", "left by a killed run");
+  dir.Write("app/Setup.exe.payload-Ab12Cd.tmp", "left by a killed run");
+  dir.Write("app/Setup.exe.payload-toolong", "the author's");
+  ScopedCurrentDir inside(dir.path() / "app");
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_EQ(Tool({"launcher", ".", "-o", "Setup.exe", "--stub", stub}).code, 0);
+    ASSERT_EQ(Tool({"pack", ".", "-o", "datakes.lzma"}).code, 0);
+  }
+  const ToolRun launcher = Tool({"list", "Setup.exe"});
+  EXPECT_NE(launcher.out.find("\nKesmarSetup.exe "), std::string::npos);
+  EXPECT_NE(launcher.out.find("\nSetup.exe.payload-toolong "), std::string::npos);
+  EXPECT_NE(launcher.out.find("\n3 records,"), std::string::npos) << launcher.out << "datakes.lzma and the two";
+  // Setup.exe.tmp is the name the launcher is written under before it is
+  // renamed into place: gone by now.
+  EXPECT_NE(Tool({"list", "datakes.lzma"}).out.find("\n5 records,"), std::string::npos)
+      << "all but datakes.lzma itself";
+}
+
+// A folder with more than files: each entry not packed is named once, and the
+// exit code is that of the files.
+TEST(PackTool, SkippedEntriesAreNamedOnce) {
+  TempDir dir;
+  dir.Write("in/KesmarSetup.exe", kSetup);
+  dir.Write("in/sub/x.txt", "x");
+  std::filesystem::create_symlink(dir.path() / "nowhere", dir.path() / "in" / "dangling");
+  std::filesystem::create_symlink("loop", dir.path() / "in" / "loop");
+  const std::string in = (dir.path() / "in").string();
+  const ToolRun run = Tool({"pack", in, "-o", (dir.path() / "p.lzma").string()});
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(run.err, in + "/dangling: warning: a link to nothing, not packed\n" + in +
+                         "/loop: warning: cannot be read (Too many levels of symbolic links), not packed\n" + in +
+                         "/sub: warning: a folder, not packed\n");
+}
+
+// Ctrl-C or a kill while a launcher is packed: the temporary payload beside
+// the output goes, and the output of an earlier run stays.
+TEST(PackTool, InterruptLeavesNoTemporaryFile) {
+  for (const int signal : {SIGINT, SIGTERM}) {
+    TempDir dir;
+    const std::string stub = WriteStub(dir);
+    dir.Write("in/KesmarSetup.exe", kSetup);
+    std::string noise(16 << 20, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = char((i * 2654435761u) >> 13);
+    dir.Write("in/noise.bin", noise);
+    dir.Write("out.exe", "the earlier launcher");
+    const std::string in = (dir.path() / "in").string(), exe = (dir.path() / "out.exe").string();
+    const pid_t child = ::fork();
+    if (child == 0) {
+      std::ostringstream out, err;
+      ::_exit(RunKesmarPack({"launcher", in, "-o", exe, "--stub", stub}, out, err,
+                            false));
+    }
+    ASSERT_GT(child, 0);
+    const auto temporaries = [&] {
+      std::vector<std::string> names;
+      for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        if (entry.path().filename().string().rfind("out.exe.", 0) == 0) names.push_back(entry.path().filename());
+      }
+      return names;
+    };
+    for (int wait = 0; wait < 2000 && temporaries().empty(); ++wait) ::usleep(5000);
+    EXPECT_EQ(temporaries().size(), 1u) << "the payload is packed beside the output";
+    ::kill(child, signal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "status " << status;
+    EXPECT_EQ(temporaries(), std::vector<std::string>()) << signal;
+    EXPECT_EQ(dir.Read("out.exe"), "the earlier launcher");
+  }
+}
+
+// Every command has its own help, and every long option takes "=value".
+TEST(PackTool, HelpForEachCommandAndOptionsWithEquals) {
+  for (const std::string command : {"launcher", "pack", "list", "verify", "extract"}) {
+    const ToolRun run = Tool({command, "--help"});
+    EXPECT_EQ(run.code, 0) << command;
+    EXPECT_NE(run.out.find("Usage: kesmar-pack " + command + " "), std::string::npos) << command << run.out;
+    EXPECT_EQ(run.err, "") << command;
+  }
+  EXPECT_NE(Tool({"--help"}).out.find(std::string("at most ") + kLauncherStreamLimitText), std::string::npos);
+
+  TempDir dir;
+  const std::string stub = WriteStub(dir);
+  dir.Write("in/KesmarSetup.exe", kSetup);
+  dir.Write("in/\u0434.txt", "cyrillic");
+  const auto at = [&](const std::string& name) { return (dir.path() / name).string(); };
+  ASSERT_EQ(Tool({"pack", at("in"), "--codepage=1251", "--output=" + at("p.lzma")}).code, 0);
+  EXPECT_EQ(Tool({"pack", at("in"), "--codepage", "1251", "-o", at("q.lzma")}).code, 0);
+  EXPECT_EQ(dir.Read("p.lzma"), dir.Read("q.lzma"));
+  EXPECT_EQ(Tool({"launcher", "--payload=" + at("p.lzma"), "--stub=" + stub, "--output=" + at("a.exe")}).code,
+            0);
+  EXPECT_EQ(Tool({"launcher", at("in"), "--codepage=1251", "--stub=" + stub, "-o", at("b.exe")}).code, 0);
+  EXPECT_EQ(dir.Read("a.exe"), dir.Read("b.exe"));
+  EXPECT_EQ(Tool({"verify", "--codepage=1251", at("a.exe")}).code, 0);
 }
 
 }  // namespace

@@ -15,11 +15,12 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 records() { "$pack" list "$1" | grep -v '^payload: '; }
 
 if [ -z "$launcher" ]; then
-  printf 'MZ setup program' > finst/KesmarSetup.exe
+  printf 'int main(void) { return 0; }\n' > stand_in.c
+  # A real program as the setup program: verify wants one the launcher could start.
+  i686-w64-mingw32-gcc -O2 -s stand_in.c -o finst/KesmarSetup.exe
   printf 'abc' > finst/a.txt
   "$pack" pack finst -o datakes.lzma > /dev/null
   printf '130 RAW "datakes.lzma"\n' > payload.rc
-  printf 'int main(void) { return 0; }\n' > stand_in.c
   i686-w64-mingw32-windres payload.rc -O coff -o payload.res
   i686-w64-mingw32-gcc -O2 -s stand_in.c payload.res -o launcher.exe
   launcher=launcher.exe

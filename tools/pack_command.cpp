@@ -1,0 +1,104 @@
+// PackFolder: the builder over a host folder, told to a person.
+#include "tools/pack_command.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "builder/build_payload.h"
+#include "tools/launcher_check.h"
+#include "tools/pack_input.h"
+#include "tools/payload_file.h"
+#include "tools/progress_line.h"
+
+namespace kesmar {
+namespace {
+
+// Hears a build and tells a person about it, with paths shown the way the
+// user gave them: "/" between the folder and a file name.
+class PackReport final : public BuildObserver {
+ public:
+  PackReport(std::ostream& err, bool showProgress, std::string inputFolder, const CodePage* launcherCheck)
+      : err_(err),
+        progress_(err, showProgress, "packing"),
+        inputFolder_(std::move(inputFolder)),
+        launcherCheck_(launcherCheck) {}
+
+  void Refused(const std::string& path, const std::string& reason) override {
+    progress_.Clear();
+    err_ << ShowPath(path) << ": " << reason << '\n';
+  }
+  void Skipped(const std::string& name, const std::string& why) {
+    progress_.Clear();
+    err_ << inputFolder_ << "/" << PrintableName(name) << ": warning: " << why << '\n';
+  }
+  // For a launcher: first the stream's size, before a byte is read, then the
+  // setup program; the container's size is known once it is made.
+  bool StreamPlanned(uint64_t size) override {
+    return launcherCheck_ == nullptr || RefuseFor(PayloadSizeProblem(size, 0));
+  }
+  bool StreamReady(const uint8_t* stream, uint32_t size) override {
+    return launcherCheck_ == nullptr || RefuseFor(LauncherPayloadProblem(stream, size, 0, *launcherCheck_));
+  }
+  void Compressing(uint64_t done, uint64_t total) override {
+    total_ = total;
+    progress_.Update(done, total);
+  }
+  void Finish() { progress_.Clear(); }
+  uint64_t total() const { return total_; }
+
+ private:
+  // The builder names the folder, the output, or folder + "\\" + file name;
+  // the output is shown as given, and a file name as it is, even if it holds
+  // a backslash itself.
+  std::string ShowPath(const std::string& path) const {
+    const std::string prefix = inputFolder_ + "\\";
+    if (path.compare(0, prefix.size(), prefix) == 0) {
+      return inputFolder_ + "/" + PrintableName(path.substr(prefix.size()));
+    }
+    return path;
+  }
+
+  bool RefuseFor(const std::string& problem) {
+    if (problem.empty()) return true;
+    progress_.Clear();
+    err_ << inputFolder_ << ": " << problem << "; --force writes the launcher all the same\n";
+    return false;
+  }
+
+  std::ostream& err_;
+  ProgressLine progress_;
+  std::string inputFolder_;
+  const CodePage* launcherCheck_;
+  uint64_t total_ = 0;
+};
+
+}  // namespace
+
+int PackFolder(const PackJob& job, const CodePage& codePage, std::ostream& out, std::ostream& err,
+               bool showProgress) {
+  // "dir/" and "dir" are the same folder; keep messages free of "dir//name".
+  std::string inputFolder = job.folder;
+  while (inputFolder.size() > 1 && inputFolder.back() == '/') inputFolder.pop_back();
+
+  PackReport report(err, showProgress, inputFolder, job.forLauncher ? &codePage : nullptr);
+  auto files = CreatePackInputFileSystem(job.ownOutput.empty() ? job.output : job.ownOutput,
+                                         [&report](const std::string& name, const std::string& why) {
+                                           report.Skipped(name, why);
+                                         });
+  const bool built = BuildPayload(*files, inputFolder, job.output, &report, &codePage);
+  report.Finish();
+  if (!built) return kToolFailed;
+  if (job.summary) {
+    struct stat st;
+    const uint64_t written = ::stat(job.output.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+    char ratio[16];
+    std::snprintf(ratio, sizeof ratio, "%.1f%%",
+                  report.total() == 0 ? 0.0 : 100.0 * double(written) / double(report.total()));
+    out << job.output << ": " << report.total() << " bytes of records packed into " << written
+        << " bytes (" << ratio << ")\n";
+  }
+  return kToolOk;
+}
+
+}  // namespace kesmar

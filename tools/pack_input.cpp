@@ -1,0 +1,206 @@
+// OutputPathProblem and the file system kesmar-pack hands the builder.
+#include "tools/pack_input.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "platform/ntfs_order.h"
+#include "tools/temporary_files.h"
+
+namespace kesmar {
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool SameFolder(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// `name` is `base` followed by ".payload-" and the six characters mkstemp
+// picks, perhaps with ".tmp" behind.
+bool IsPayloadTemporary(const std::string& name, const std::string& base) {
+  const std::string prefix = base + ".payload-";
+  if (name.compare(0, prefix.size(), prefix) != 0) return false;
+  std::string rest = name.substr(prefix.size());
+  if (rest.size() == 10 && rest.compare(6, 4, ".tmp") == 0) rest.resize(6);
+  return rest.size() == 6 && std::all_of(rest.begin(), rest.end(), [](char c) { return std::isalnum(uint8_t(c)); });
+}
+
+class ListedEntries final : public FindHandle {
+ public:
+  std::vector<FindData> entries;
+  size_t next = 0;
+};
+
+class PackInputFileSystem final : public FileSystem {
+ public:
+  PackInputFileSystem(const std::string& ownOutput, SkippedEntry skipped)
+      : files_(CreateNativeFileSystem()),
+        outputFolder_(FolderOf(ownOutput)),
+        outputName_(BaseName(ownOutput)),
+        skipped_(std::move(skipped)) {}
+
+  std::unique_ptr<FindHandle> FindFirstFileA(const std::string& pattern, FindData* data) override {
+    FindData entry;
+    auto search = files_->FindFirstFileA(pattern, &entry);
+    if (!search) return nullptr;  // errno says why
+    std::string folder = pattern.substr(0, pattern.size() - 2);  // less "\\*"
+    std::replace(folder.begin(), folder.end(), '\\', '/');
+    if (folder.empty()) folder = "/";
+    const bool besideOutput = SameFolder(folder, outputFolder_);
+
+    auto listed = std::make_unique<ListedEntries>();
+    std::set<std::string> seen;
+    Skipped skipped;
+    do {
+      seen.insert(entry.cFileName);
+      const bool dots = entry.cFileName == "." || entry.cFileName == "..";
+      if (besideOutput && IsOwnFile(entry.cFileName)) continue;
+      if ((entry.dwFileAttributes & kFileAttributeDirectory) && !dots) {
+        skipped.emplace_back(entry.cFileName, "a folder, not packed");
+      }
+      // The builder passes over folders itself, "." and ".." included; they
+      // also keep the listing from ever being empty, which would read as a
+      // folder that cannot be listed.
+      listed->entries.push_back(entry);
+    } while (files_->FindNextFileA(*search, &entry));
+    AddUnlisted(folder, seen, &skipped);
+    // In the order the folder lists, as the files are packed.
+    std::sort(skipped.begin(), skipped.end(),
+              [](const auto& a, const auto& b) { return NtfsNameLess(a.first, b.first); });
+    for (const auto& [name, why] : skipped) skipped_(name, why);
+
+    *data = listed->entries[listed->next++];
+    return listed;
+  }
+
+  bool FindNextFileA(FindHandle& handle, FindData* data) override {
+    auto& listed = static_cast<ListedEntries&>(handle);
+    if (listed.next >= listed.entries.size()) return false;
+    *data = listed.entries[listed.next++];
+    return true;
+  }
+
+  std::unique_ptr<OutputFile> OpenFileForWriting(const std::string& path) override {
+    const std::string native = Native(path);
+    SignalsHeld held;
+    if (!RegisterTemporaryFile(native)) {
+      errno = ENAMETOOLONG;
+      return nullptr;
+    }
+    auto file = files_->OpenFileForWriting(path);
+    if (!file) ForgetTemporaryFile(native);
+    return file;
+  }
+
+  bool MoveFileExA(const std::string& from, const std::string& to) override {
+    const bool moved = files_->MoveFileExA(from, to);
+    if (moved) ForgetTemporaryFile(Native(from));
+    return moved;
+  }
+
+  bool DeleteFileA(const std::string& path) override {
+    const bool deleted = files_->DeleteFileA(path);
+    ForgetTemporaryFile(Native(path));
+    return deleted;
+  }
+
+  std::unique_ptr<InputFile> OpenFileForReading(const std::string& path) override {
+    return files_->OpenFileForReading(path);
+  }
+  uint32_t GetFileAttributesA(const std::string& path) override { return files_->GetFileAttributesA(path); }
+  bool CreateDirectoryA(const std::string& path) override { return files_->CreateDirectoryA(path); }
+  bool RemoveDirectoryA(const std::string& path) override { return files_->RemoveDirectoryA(path); }
+  bool CopyFileA(const std::string& from, const std::string& to, bool failIfExists) override {
+    return files_->CopyFileA(from, to, failIfExists);
+  }
+  uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) override {
+    return files_->GetTempPathA(bufferLength, buffer);
+  }
+  bool IsDBCSLeadByte(uint8_t byte) override { return files_->IsDBCSLeadByte(byte); }
+
+ private:
+  static std::string Native(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+  }
+
+  bool IsOwnFile(const std::string& name) const {
+    return name == outputName_ || name == outputName_ + ".tmp" || IsPayloadTemporary(name, outputName_);
+  }
+
+  using Skipped = std::vector<std::pair<std::string, std::string>>;  // name, why
+
+  // The listing leaves out what it cannot look at: each such entry, and why.
+  static void AddUnlisted(const std::string& folder, const std::set<std::string>& seen, Skipped* unlisted) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (seen.count(name) != 0) continue;
+      const std::string path = folder + "/" + name;
+      struct stat st;
+      errno = 0;
+      if (::stat(path.c_str(), &st) == 0) continue;  // appeared after the listing
+      const int error = errno;
+      const bool link = ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+      unlisted->emplace_back(name, link && error == ENOENT
+                                       ? std::string("a link to nothing, not packed")
+                                       : std::string("cannot be read (") + std::strerror(error) + "), not packed");
+    }
+    ::closedir(dir);
+  }
+
+  std::unique_ptr<FileSystem> files_;
+  std::string outputFolder_;
+  std::string outputName_;
+  SkippedEntry skipped_;
+};
+
+}  // namespace
+
+std::string OutputPathProblem(const std::string& output) {
+  struct stat st;
+  if (!output.empty() && output.back() == '/') return "names a folder; -o takes a file name";
+  if (::stat(output.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return "is a folder; -o takes a file name";
+    if (!S_ISREG(st.st_mode)) return "exists and is not a regular file";
+  }
+  const std::string folder = FolderOf(output);
+  errno = 0;
+  if (::stat(folder.c_str(), &st) != 0) {
+    return "cannot be written: folder \"" + folder + "\" " +
+           (errno == ENOENT ? std::string("does not exist")
+                            : std::string("cannot be reached (") + std::strerror(errno) + ")");
+  }
+  if (!S_ISDIR(st.st_mode)) return "cannot be written: \"" + folder + "\" is not a folder";
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    return "cannot be written: folder \"" + folder + "\" is not writable (" + std::strerror(errno) + ")";
+  }
+  return "";
+}
+
+std::unique_ptr<FileSystem> CreatePackInputFileSystem(const std::string& ownOutput, SkippedEntry skipped) {
+  return std::make_unique<PackInputFileSystem>(ownOutput, std::move(skipped));
+}
+
+}  // namespace kesmar

@@ -1,0 +1,33 @@
+// What kesmar-pack lets the builder see of an input folder, and the check of where it writes.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace kesmar {
+
+// Why no file can be written at `output`, as a phrase; empty when one can.
+// Checked before any packing: the folder it goes into exists and may be
+// written, and `output` names no folder, nor anything else that is not a
+// regular file (the final rename would replace a device or a pipe).
+std::string OutputPathProblem(const std::string& output);
+
+// Told, once for each, of an entry of the input folder that is not packed
+// although the folder holds it: the entry's name and why.
+using SkippedEntry = std::function<void(const std::string& name, const std::string& why)>;
+
+// The host's file system, as the builder sees it when kesmar-pack packs:
+// - when the input folder is the folder of `ownOutput`, the file `ownOutput`
+//   and the temporary files kesmar-pack makes beside it (".tmp",
+//   ".payload-XXXXXX" and that with ".tmp") are not listed: a run never packs
+//   what this or an earlier run wrote;
+// - a subfolder, or an entry that cannot be looked at (a link to nothing,
+//   say), goes to `skipped`;
+// - a file the builder writes counts as temporary until it is renamed into
+//   place or deleted, so that an interrupt deletes it.
+std::unique_ptr<FileSystem> CreatePackInputFileSystem(const std::string& ownOutput, SkippedEntry skipped);
+
+}  // namespace kesmar
