@@ -128,13 +128,25 @@ class PackInputFileSystem final : public FileSystem {
     return files_->OpenFileForReading(path);
   }
   uint32_t GetFileAttributesA(const std::string& path) override { return files_->GetFileAttributesA(path); }
-  bool CreateDirectoryA(const std::string& path) override { return files_->CreateDirectoryA(path); }
+  bool CreateDirectoryA(const std::string& path, const SecurityDescriptor* security) override {
+    return files_->CreateDirectoryA(path, security);
+  }
   bool RemoveDirectoryA(const std::string& path) override { return files_->RemoveDirectoryA(path); }
   bool CopyFileA(const std::string& from, const std::string& to, bool failIfExists) override {
     return files_->CopyFileA(from, to, failIfExists);
   }
   uint32_t GetTempPathA(uint32_t bufferLength, char* buffer) override {
     return files_->GetTempPathA(bufferLength, buffer);
+  }
+  bool GetTempPathW(std::wstring* path) override { return files_->GetTempPathW(path); }
+  bool GetShortPathNameW(const std::wstring& path, std::wstring* shortPath) override {
+    return files_->GetShortPathNameW(path, shortPath);
+  }
+  std::wstring MultiByteToWideChar(const std::string& text) override {
+    return files_->MultiByteToWideChar(text);
+  }
+  bool WideCharToMultiByte(const std::wstring& text, std::string* ansi) override {
+    return files_->WideCharToMultiByte(text, ansi);
   }
   bool IsDBCSLeadByte(uint8_t byte) override { return files_->IsDBCSLeadByte(byte); }
 
