@@ -39,38 +39,28 @@ std::string DaclOnDisk(const std::string& path) {
   return DaclSddl(buffer.data());
 }
 
-class FolderSecurityOnWindows : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(security->GetTokenUserSid(&user));
-    descriptor = ExtractionFolderDescriptor(*security);
-    ASSERT_NE(descriptor, nullptr);
-  }
-  std::unique_ptr<SecurityApi> security = CreateNativeSecurityApi();
-  std::unique_ptr<FileSystem> files = CreateNativeFileSystem();
-  std::unique_ptr<SecurityDescriptor> descriptor;
+// The descriptor converts back to exactly its SDDL. A folder made without a
+// descriptor of its own inherits the temporary folder's ACEs, Everyone's
+// among them here; one made with it has only its own. Wine keeps a DACL as
+// Unix mode bits and reads back what they can say: the protection flag and
+// the Administrators' ACE do not survive there, so they are not asked for.
+TEST(FolderSecurityOnWindows, DescriptorAndTheFolderMadeWithIt) {
+  auto security = CreateNativeSecurityApi();
+  auto files = CreateNativeFileSystem();
   std::string user;
-};
-
-TEST_F(FolderSecurityOnWindows, DescriptorConvertsBackToItsSddl) {
+  ASSERT_TRUE(security->GetTokenUserSid(&user));
   EXPECT_EQ(user.rfind("S-1-5-", 0), 0u) << user;
+  const auto descriptor = ExtractionFolderDescriptor(*security);
+  ASSERT_NE(descriptor, nullptr);
   EXPECT_EQ(DaclSddl(const_cast<void*>(descriptor->Native())),
             "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + user + ")");
-}
 
-// A folder made without a descriptor of its own inherits the temporary
-// folder's ACEs, Everyone's among them here; one made with it has only its
-// own. Wine keeps a DACL as Unix mode bits and reads back what they can say:
-// the protection flag and the Administrators' ACE do not survive there, so
-// they are not asked for; only Windows shows them.
-TEST_F(FolderSecurityOnWindows, FolderCreatedWithItHasOnlyItsOwnAces) {
   TempDir dir;
   const std::string inherited = dir.path().string() + "\\inherited";
   const std::string own = dir.path().string() + "\\own";
   ASSERT_TRUE(files->CreateDirectoryA(inherited, nullptr));
   ASSERT_TRUE(files->CreateDirectoryA(own, descriptor.get()));
   EXPECT_FALSE(files->CreateDirectoryA(own, descriptor.get())) << "an existing folder is taken";
-
   const std::string ownDacl = DaclOnDisk(own);
   EXPECT_EQ(ownDacl.find(";;;WD)"), std::string::npos) << ownDacl;
   EXPECT_NE(ownDacl.find(";;;" + user + ")"), std::string::npos) << ownDacl;
