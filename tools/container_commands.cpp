@@ -12,6 +12,7 @@
 #include <iomanip>
 #include <map>
 
+#include "launcher/font_pass.h"
 #include "payload/payload_format.h"
 #include "payload/record_name.h"
 #include "tools/launcher_check.h"
@@ -20,8 +21,6 @@
 
 namespace kesmar {
 namespace {
-
-constexpr char kSetupProgramName[] = "KesmarSetup.exe";
 
 // Loads and decodes `path`; on failure says why on `err`.
 bool Decode(const std::string& path, PayloadFile* file, ByteBlock* stream, std::ostream& err) {

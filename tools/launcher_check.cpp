@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "launcher/font_pass.h"
 #include "payload/payload_format.h"
 #include "pe/pe_headers.h"
 #include "tools/payload_file.h"
@@ -10,7 +11,6 @@
 namespace kesmar {
 namespace {
 
-constexpr char kSetupProgramName[] = "KesmarSetup.exe";
 constexpr char kNotAProgram[] = "KesmarSetup.exe is not a Windows program for x86 or x64: ";
 
 constexpr uint32_t kMachineI386 = 0x14C;

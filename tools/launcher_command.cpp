@@ -91,11 +91,7 @@ std::string FindLauncherStub(std::string* looked) {
 
 int MakeLauncher(const LauncherRequest& request, const CodePage& codePage, std::ostream& out,
                  std::ostream& err, bool showProgress) {
-  const std::string outputProblem = OutputPathProblem(request.output);
-  if (!outputProblem.empty()) {
-    err << request.output << ": " << outputProblem << '\n';
-    return kToolFailed;
-  }
+  if (ReportOutputPathProblem(request.output, err)) return kToolFailed;
   std::string stubPath = request.stub;
   if (stubPath.empty()) {
     std::string looked;

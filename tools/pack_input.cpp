@@ -211,6 +211,12 @@ std::string OutputPathProblem(const std::string& output) {
   return "";
 }
 
+bool ReportOutputPathProblem(const std::string& output, std::ostream& err) {
+  const std::string problem = OutputPathProblem(output);
+  if (!problem.empty()) err << output << ": " << problem << '\n';
+  return !problem.empty();
+}
+
 std::unique_ptr<FileSystem> CreatePackInputFileSystem(const std::string& ownOutput, SkippedEntry skipped) {
   return std::make_unique<PackInputFileSystem>(ownOutput, std::move(skipped));
 }

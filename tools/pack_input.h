@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "platform/file_system.h"
@@ -14,6 +15,8 @@ namespace kesmar {
 // written, and `output` names no folder, nor anything else that is not a
 // regular file (the final rename would replace a device or a pipe).
 std::string OutputPathProblem(const std::string& output);
+// The same, said on `err` as "<output>: <problem>"; true when there was one.
+bool ReportOutputPathProblem(const std::string& output, std::ostream& err);
 
 // Told, once for each, of an entry of the input folder that is not packed
 // although the folder holds it: the entry's name and why.

@@ -57,13 +57,6 @@ int UsageError(std::ostream& err, const std::string& what) {
   return kToolUsage;
 }
 
-int OutputRefused(std::ostream& err, const std::string& output) {
-  const std::string problem = OutputPathProblem(output);
-  if (problem.empty()) return kToolOk;
-  err << output << ": " << problem << '\n';
-  return kToolFailed;
-}
-
 // The bare run: ./finst into ./datakes.lzma, by the rules of pack.
 int PackFinst(std::ostream& out, std::ostream& err, bool showProgress) {
   std::string problem;
@@ -72,7 +65,7 @@ int PackFinst(std::ostream& out, std::ostream& err, bool showProgress) {
     err << "kesmar-pack: " << problem << '\n';
     return kToolFailed;
   }
-  if (OutputRefused(err, kBuilderOutputFile) != kToolOk) return kToolFailed;
+  if (ReportOutputPathProblem(kBuilderOutputFile, err)) return kToolFailed;
   PackJob job;
   job.folder = kBuilderInputFolder;
   job.output = kBuilderOutputFile;
@@ -182,7 +175,7 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
       return UsageError(err, args.front()[0] == '-' ? "unknown option " + args.front() + " before the command"
                                                     : "unknown command \"" + args.front() + "\"");
     }
-    return UsageError(err, (chosen.empty() ? "" : chosen.front()->get_name() + ": ") + error.what());
+    return UsageError(err, chosen.front()->get_name() + ": " + error.what());
   }
   if (app.get_subcommands().empty()) return UsageError(err, "which command?");
   CLI::App* command = app.get_subcommands().front();
@@ -209,7 +202,7 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
     job.folder = r.folder;
     job.output = r.output.empty() ? kBuilderOutputFile : r.output;
     job.summary = true;
-    if (OutputRefused(err, job.output) != kToolOk) return kToolFailed;
+    if (ReportOutputPathProblem(job.output, err)) return kToolFailed;
     return PackFolder(job, *codePage, out, err, showProgress);
   }
   if (command == launcher) {
