@@ -82,8 +82,13 @@ void InstallFontForUser(const Platform& platform, const std::string& sourcePath,
   if (folder.empty()) return;
   const std::string destination = Join(folder, fileName);
   // A file of that name already there is kept and used.
-  if (!files.CopyFileA(sourcePath, destination, true) && !Exists(files, destination)) return;
-  if (fonts.AddFontResourceA(destination) == 0) return;
+  const bool copied = files.CopyFileA(sourcePath, destination, true);
+  if (!copied && !Exists(files, destination)) return;
+  if (fonts.AddFontResourceA(destination) == 0) {
+    // Nothing would ever use or remove a copy the font table refuses.
+    if (copied) files.DeleteFileA(destination);
+    return;
+  }
   fonts.CreateBroadcastThread();
   const std::unique_ptr<RegistryKey> fontsKey = fonts.RegCreateKeyExA(kUserFontsKey);
   if (fontsKey != nullptr) fonts.RegSetValueExA(*fontsKey, key, destination);

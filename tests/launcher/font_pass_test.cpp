@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 
 #include "launcher/font_pass.h"
 #include "platform/platform.h"
@@ -218,10 +219,12 @@ TEST(FontPass, UserFontPathTable) {
     std::function<void(World&)> setUp;
     std::string folder;  // where the fonts are added from; empty: not added
     size_t registered;
+    std::set<std::string> userFolder = {};  // what the user's font folder holds afterwards
     std::string contentA = "A.ttf";  // of A in the user's font folder, when registered
   };
+  const std::set<std::string> both = {kUserFonts + "\\A.ttf", kUserFonts + "\\B.ttf"};
   const std::vector<Case> cases = {
-      {"both installed", [](World&) {}, kUserFonts, 2},
+      {"both installed", [](World&) {}, kUserFonts, 2, both},
       {"a file already there is kept",
        [](World& w) {
          w.fs.AddFolder(kLocal + "\\Microsoft");
@@ -229,7 +232,7 @@ TEST(FontPass, UserFontPathTable) {
          w.fs.AddFolder(kUserFonts);
          w.fs.AddFile(kUserFonts + "\\A.ttf", "installed before");
        },
-       kUserFonts, 2, "installed before"},
+       kUserFonts, 2, both, "installed before"},
       {"user copy refused", [](World& w) { w.fs.Fail("CopyFileA"); }, "", 0},
       {"no local application data", [](World& w) { w.fonts.Fail("SHGetFolderPathW"); }, "", 0},
       {"a file where a folder should be",
@@ -244,7 +247,18 @@ TEST(FontPass, UserFontPathTable) {
       {"no short form",
        [&](World& w) { w.fonts.SetLocalAppData("C:\\Users\\????\\AppData\\Local", cyrillic); },
        "", 0},
-      {"registry refused", [](World& w) { w.fonts.Fail("RegCreateKeyExA"); }, kUserFonts, 0},
+      {"registry refused", [](World& w) { w.fonts.Fail("RegCreateKeyExA"); }, kUserFonts, 0, both},
+      // A copy the font table refuses would lie there unused for ever.
+      {"font table refuses: this run's copies go", [](World& w) { w.fonts.Fail("AddFontResourceA"); }, "", 0},
+      {"font table refuses: a file already there stays",
+       [](World& w) {
+         w.fs.AddFolder(kLocal + "\\Microsoft");
+         w.fs.AddFolder(kLocal + "\\Microsoft\\Windows");
+         w.fs.AddFolder(kUserFonts);
+         w.fs.AddFile(kUserFonts + "\\A.ttf", "installed before");
+         w.fonts.Fail("AddFontResourceA");
+       },
+       "", 0, {kUserFonts + "\\A.ttf"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -270,6 +284,8 @@ TEST(FontPass, UserFontPathTable) {
       }
     }
     EXPECT_EQ(registered, c.registered);
+    const std::vector<std::string> held = w.fs.Children(kUserFonts);
+    EXPECT_EQ(std::set<std::string>(held.begin(), held.end()), c.userFolder);
     EXPECT_EQ(w.log.Count("WriteProfileStringA("), 0u);
     EXPECT_FALSE(w.fs.Exists(kFonts + "\\A.ttf"));
     EXPECT_TRUE(w.fs.Children(kExtracted).empty()) << "the extracted copies are deleted";
