@@ -115,6 +115,9 @@ bool ExtractPayload(const Platform& platform, std::string* setupPath, std::strin
     // Cannot fail: the stream passed CheckRecordStream.
     if (!ReadRecord(stream.data(), stream.size, offset, &record)) return false;
     const std::string path = folder + "\\" + record.name;
+    // The ANSI calls reach no path of MAX_PATH characters or more: it would
+    // be written on some systems and then never removed, and fail on others.
+    if (files.MultiByteToWideChar(path).size() >= kMaxPath) return false;
     if (!WriteRecordFile(files, path, record, list)) return false;
     extractedNames.push_back(record.name);
   }

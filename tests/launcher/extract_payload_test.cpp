@@ -326,5 +326,20 @@ TEST(ExtractPayload, UnwritableRecordStopsWithEverythingListed) {
   }
 }
 
+// The ANSI calls reach no path of 260 characters or more: such a file is not
+// written, and the extraction ends as a failed write does.
+TEST(ExtractPayload, PathOf260CharactersIsNotWritten) {
+  for (const size_t length : {259u, 260u}) {
+    SCOPED_TRACE(length);
+    World w;
+    const std::string name(length - kFolder0.size() - 1, 'n');
+    w.resources.SetPayload(Container(RecordStream({{"KesmarSetup.exe", "MZ"}, {name, "x"}})));
+    EXPECT_EQ(w.Extract(), length < 260);
+    EXPECT_EQ(w.log.Count("OpenFileForWriting("), length < 260 ? 2u : 1u);
+    EXPECT_TRUE(w.list.RemoveExtractedFiles());
+    EXPECT_TRUE(w.fs.Children(kTemp).empty());
+  }
+}
+
 }  // namespace
 }  // namespace kesmar::testing
