@@ -143,31 +143,37 @@ bool FillRecordStream(const Build& build, const std::vector<ListedFile>& listed,
 // Writes the container beside the old output and only then puts it in its
 // place, so a failed write never leaves a truncated payload behind.
 bool WriteContainer(const Build& build, const ByteBlock& container) {
-  const std::string temporary = build.outputPath + ".tmp";
-  errno = 0;
-  auto output = build.files.OpenFileForWriting(temporary);
-  if (!output) return build.Refuse(build.outputPath, "cannot create", errno);
-  errno = 0;
-  const bool written = output->Write(container.data(), container.size);
-  int error = errno;
-  errno = 0;
-  const bool closed = output->Close();
-  if (written) error = errno;
-  output.reset();
-  bool moved = false;
-  if (written && closed) {
-    errno = 0;
-    moved = build.files.MoveFileExA(temporary, build.outputPath);
-    error = errno;
-  }
-  if (!moved) {
-    build.files.DeleteFileA(temporary);
-    return build.Refuse(build.outputPath, written && closed ? "cannot replace" : "cannot write", error);
-  }
-  return true;
+  int error = 0;
+  const char* reason = WriteFileReplacing(build.files, build.outputPath, container.data(), container.size, &error);
+  return reason == nullptr || build.Refuse(build.outputPath, reason, error);
 }
 
 }  // namespace
+
+const char* WriteFileReplacing(FileSystem& files, const std::string& path, const uint8_t* data, uint32_t size,
+                               int* error) {
+  std::string temporary;
+  errno = 0;
+  auto output = CreateUniqueFile(files, path + ".tmp-", &temporary);
+  if (!output) {
+    *error = errno;
+    return "cannot create";
+  }
+  errno = 0;
+  const bool written = output->Write(data, size);
+  *error = errno;
+  errno = 0;
+  const bool closed = output->Close();
+  if (written) *error = errno;
+  output.reset();
+  if (written && closed) {
+    errno = 0;
+    if (files.MoveFileExA(temporary, path)) return nullptr;
+    *error = errno;
+  }
+  files.DeleteFileA(temporary);
+  return written && closed ? "cannot replace" : "cannot write";
+}
 
 LeadBytes AnsiLeadBytes(FileSystem& files) {
   LeadBytes leadBytes;

@@ -60,9 +60,18 @@ class RecordNameEncoding {
 // The lead bytes of the ANSI code page of `files`, asked byte by byte.
 LeadBytes AnsiLeadBytes(FileSystem& files);
 
+// Writes `size` bytes to `path` by way of a new file beside it, named `path`
+// + ".tmp-" and six letters or digits, that this call creates and renames
+// over `path` once it is complete: no file that was there is ever opened, and
+// a failure leaves `path` as it was and removes the new file. Null on
+// success; otherwise "cannot create", "cannot write" or "cannot replace",
+// with the system's error number, if any, in `error`.
+const char* WriteFileReplacing(FileSystem& files, const std::string& path, const uint8_t* data, uint32_t size,
+                               int* error);
+
 // The same build over any folder and output file: packs the files directly
-// inside `inputFolder` and writes the container to `outputPath`, by way of
-// `outputPath` + ".tmp" beside it. Without `names`, the listed names are the
+// inside `inputFolder` and writes the container to `outputPath` with
+// WriteFileReplacing. Without `names`, the listed names are the
 // record names, in the code page of `files`. BuildPayload(files) is this
 // call with "finst" and "datakes.lzma", no observer and no `names`.
 bool BuildPayload(FileSystem& files, const std::string& inputFolder, const std::string& outputPath,

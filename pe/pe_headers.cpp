@@ -72,7 +72,7 @@ bool ReadPeHeaders(const PeBytes& file, PeHeaders* h, std::string* problem) {
     }
     for (uint64_t k = 0; k < 8 && file.data()[at + k] != 0; ++k) s.name += char(file.data()[at + k]);
     // A section's file data must lie inside the file; trust no more than that.
-    if (!file.Has(s.rawOffset, s.rawSize)) return Fail(problem, "section data past the end of the file");
+    if (!file.Has(s.rawOffset, s.rawSize)) return Fail(problem, "section data past the end of the file (truncated?)");
     h->sections.push_back(s);
   }
   return true;

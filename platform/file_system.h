@@ -63,6 +63,9 @@ class FileSystem {
   // Creates a file, or truncates an existing one, for writing in binary mode;
   // null when it does not open.
   virtual std::unique_ptr<OutputFile> OpenFileForWriting(const std::string& path) = 0;
+  // Creates `path` as a new, empty file for writing in binary mode; null when
+  // anything of that name exists, a link included, which is never followed.
+  virtual std::unique_ptr<OutputFile> CreateNewFileA(const std::string& path) = 0;
 
   // The attribute bits of `path`, or kInvalidFileAttributes when it cannot be queried.
   virtual uint32_t GetFileAttributesA(const std::string& path) = 0;
@@ -99,6 +102,11 @@ class FileSystem {
   // touches nothing and cannot fail.
   virtual bool IsDBCSLeadByte(uint8_t byte) = 0;
 };
+
+// A new file named `prefix` and six letters or digits, a name that no entry
+// had: created with CreateNewFileA, trying other names while one exists. Its
+// path goes to `path`. Null when no file can be created there.
+std::unique_ptr<OutputFile> CreateUniqueFile(FileSystem& files, const std::string& prefix, std::string* path);
 
 // The file system of the machine the program runs on. The caller owns it, so
 // the launcher keeps no object alive outside its entry function.

@@ -80,7 +80,7 @@ bool CodePage::Encode(const std::string& utf8, std::string* ansi, std::string* p
   // The way back must give the same name: nothing may be approximated.
   std::string back;
   if (!Convert(toAnsi_, utf8, ansi) || !Convert(fromAnsi_, *ansi, &back) || back != utf8) {
-    *problem = "not representable in code page " + std::to_string(number_);
+    *problem = "not representable in code page " + std::to_string(number_) + " (--codepage N takes another)";
     return false;
   }
   return true;

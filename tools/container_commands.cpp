@@ -1,9 +1,6 @@
 // list, verify and extract over a decoded payload.
 #include "tools/container_commands.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +12,7 @@
 #include "launcher/font_pass.h"
 #include "payload/payload_format.h"
 #include "payload/record_name.h"
+#include "platform/file_system.h"
 #include "tools/launcher_check.h"
 #include "tools/payload_file.h"
 #include "tools/progress_line.h"
@@ -39,29 +37,24 @@ std::string Percent(uint64_t part, uint64_t whole) {
   return text;
 }
 
-// Writes one file, refusing to follow a link that might stand in its place.
-bool WriteFile(const std::string& path, const uint8_t* data, uint32_t size, std::string* problem) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    *problem = std::string("cannot create (") + std::strerror(errno) + ")";
+// Writes one new file: nothing of that name, a link least of all, is opened.
+bool WriteNewFile(FileSystem& files, const std::string& path, const uint8_t* data, uint32_t size,
+                  std::string* problem) {
+  errno = 0;
+  std::unique_ptr<OutputFile> file = files.CreateNewFileA(path);
+  if (!file) {
+    *problem = std::string("cannot create (") + std::strerror(errno != 0 ? errno : EEXIST) + ")";
     return false;
   }
-  uint32_t done = 0;
-  while (done < size) {
-    const ssize_t wrote = ::write(fd, data + done, std::min<uint32_t>(size - done, 1u << 20));
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) {
-      *problem = std::string("cannot write (") + std::strerror(wrote < 0 ? errno : ENOSPC) + ")";
-      ::close(fd);
-      return false;
-    }
-    done += uint32_t(wrote);
-  }
-  if (::close(fd) != 0) {
-    *problem = std::string("cannot write (") + std::strerror(errno) + ")";
-    return false;
-  }
-  return true;
+  errno = 0;
+  const bool written = file->Write(data, size);
+  int error = errno;
+  errno = 0;
+  const bool closed = file->Close();
+  if (written) error = errno;
+  if (written && closed) return true;
+  *problem = std::string("cannot write (") + std::strerror(error != 0 ? error : EIO) + ")";
+  return false;
 }
 
 }  // namespace
@@ -180,6 +173,12 @@ int VerifyPayload(const std::string& path, const CodePage& codePage, std::ostrea
       return 1;
     }
   }
+  // Names that fail on most machines, but not on one with a short
+  // temporary folder: a warning.
+  for (const LongRecordName& name : LongRecordNames(stream.data(), stream.size, codePage)) {
+    err << path << ": warning: record " << name.index + 1 << " at offset " << name.offset << ": name \""
+        << name.shown << "\": " << name.why << '\n';
+  }
   // Last, what would keep the launcher from ever starting the setup program.
   const std::string problem = LauncherPayloadProblem(stream.data(), stream.size, file.containerSize, codePage);
   if (!problem.empty()) {
@@ -202,6 +201,22 @@ int ExtractPayloadFile(const std::string& path, const std::string& folder, const
     return 1;
   }
   if (!NamesConvert(path, stream, codePage, err, "; nothing extracted")) return 1;
+  // Every file is created new: a name that comes twice would fail halfway.
+  {
+    std::map<std::string, uint32_t> seen;
+    PayloadRecord record;
+    uint32_t index = 0;
+    for (uint32_t offset = 0; offset < stream.size; offset = record.next, ++index) {
+      ReadRecord(stream.data(), stream.size, offset, &record);  // checked above
+      const auto [it, added] = seen.emplace(record.name, index);
+      if (!added) {
+        err << path << ": record " << index + 1 << " at offset " << offset << ": name \""
+            << ShownRecordName(record.name, codePage) << "\" is also record " << it->second + 1
+            << "'s; nothing extracted\n";
+        return 1;
+      }
+    }
+  }
 
   // Only a new or empty folder: nothing already there can be overwritten or
   // stand in for a record as a link.
@@ -221,6 +236,7 @@ int ExtractPayloadFile(const std::string& path, const std::string& folder, const
     return 1;
   }
 
+  const std::unique_ptr<FileSystem> files = CreateNativeFileSystem();
   ProgressLine progress(err, showProgress, "extracting");
   PayloadRecord record;
   uint32_t count = 0;
@@ -230,7 +246,7 @@ int ExtractPayloadFile(const std::string& path, const std::string& folder, const
     std::string name, problem;
     codePage.Decode(record.name, &name, &problem);  // every name converted above
     const std::string target = folder + "/" + name;
-    if (!WriteFile(target, record.data, record.dataSize, &problem)) {
+    if (!WriteNewFile(*files, target, record.data, record.dataSize, &problem)) {
       progress.Clear();
       err << target << ": " << problem << '\n';
       return 1;

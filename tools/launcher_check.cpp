@@ -5,6 +5,8 @@
 
 #include "launcher/font_pass.h"
 #include "payload/payload_format.h"
+#include "platform/file_system.h"
+#include "platform/ntfs_order.h"
 #include "pe/pe_headers.h"
 #include "tools/payload_file.h"
 
@@ -71,6 +73,27 @@ std::string LauncherPayloadProblem(const uint8_t* stream, uint32_t size, uint64_
   if (otherCase.empty()) return "no KesmarSetup.exe (the launcher would have nothing to start)";
   return "no KesmarSetup.exe, only " + ShownRecordName(otherCase, codePage) +
          " (the launcher looks for the name exactly as written, letter case included)";
+}
+
+std::vector<LongRecordName> LongRecordNames(const uint8_t* stream, uint32_t size, const CodePage& codePage) {
+  std::vector<LongRecordName> found;
+  PayloadRecord record;
+  uint32_t index = 0;
+  for (uint32_t offset = 0; offset < size && ReadRecord(stream, size, offset, &record);
+       offset = record.next, ++index) {
+    // Windows counts a path's characters in UTF-16.
+    std::string utf8, problem;
+    std::u16string units;
+    if (!codePage.Decode(record.name, &utf8, &problem) || !Utf8ToUtf16(utf8, &units)) continue;
+    if (kOrdinaryExtractionFolderLength + units.size() < kMaxPath) continue;
+    found.push_back({index, offset, ShownRecordName(record.name, codePage),
+                     "a name of " + std::to_string(units.size()) + " characters: under a temporary folder of " +
+                         "ordinary length (" + kOrdinaryExtractionFolder + ", " +
+                         std::to_string(kOrdinaryExtractionFolderLength) + " characters) its path has " +
+                         std::to_string(kOrdinaryExtractionFolderLength + units.size()) +
+                         ", and the launcher fails on a path of " + std::to_string(kMaxPath) + " or more"});
+  }
+  return found;
 }
 
 }  // namespace kesmar

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tools/code_page.h"
 
@@ -32,6 +33,24 @@ std::string PayloadSizeProblem(uint64_t streamSize, uint64_t containerSize);
 // none of these holds. `stream` must be a well-formed record stream.
 std::string LauncherPayloadProblem(const uint8_t* stream, uint32_t size, uint64_t containerSize,
                                    const CodePage& codePage);
+
+// Where kesmar-pack expects a launcher to extract when it warns of long
+// names: a user's temporary folder, C:\Users\<name>\AppData\Local\Temp\,
+// with a user name of 20 characters (the most a local account may have),
+// and kesmars with a number of up to three digits and the separator: 60
+// characters. The launcher writes no path of 260 characters or more.
+constexpr size_t kOrdinaryExtractionFolderLength = 60;
+constexpr char kOrdinaryExtractionFolder[] = "C:\\Users\\<20 characters>\\AppData\\Local\\Temp\\kesmars999\\";
+
+// A record whose name is too long to be extracted under such a folder.
+struct LongRecordName {
+  uint32_t index;     // from 0
+  uint32_t offset;
+  std::string shown;  // as ShownRecordName shows it
+  std::string why;    // "a name of N characters: ..."
+};
+// Every such record of a well-formed `stream`, in stream order.
+std::vector<LongRecordName> LongRecordNames(const uint8_t* stream, uint32_t size, const CodePage& codePage);
 
 // Why `program` cannot be started as a Windows program on x86 or x64; empty
 // when its headers say it can.

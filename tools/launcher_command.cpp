@@ -1,7 +1,6 @@
 // MakeLauncher and FindLauncherStub.
 #include "tools/launcher_command.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "builder/build_payload.h"
 #include "pe/launcher_writer.h"
 #include "tools/container_commands.h"
 #include "tools/launcher_check.h"
@@ -32,46 +32,8 @@ std::string OwnFolder() {
   return slash == std::string::npos ? "" : path.substr(0, slash);
 }
 
-std::string SystemError(const char* what) { return std::string(what) + " (" + std::strerror(errno) + ")"; }
-
-// Writes `bytes` to `path` by way of path + ".tmp", so that a failure leaves
-// an older file of that name as it was.
-bool WriteAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string* problem) {
-  const std::string temporary = path + ".tmp";
-  int fd = -1;
-  {
-    SignalsHeld held;
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
-    if (fd >= 0) RegisterTemporaryFile(temporary);
-  }
-  if (fd < 0) {
-    *problem = SystemError("cannot create");
-    return false;
-  }
-  // Whatever happens from here, the temporary name goes.
-  struct Forget {
-    const std::string& path;
-    ~Forget() { ForgetTemporaryFile(path); }
-  } forget{temporary};
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) {
-      if (wrote == 0) errno = ENOSPC;
-      *problem = SystemError("cannot write");
-      ::close(fd);
-      ::unlink(temporary.c_str());
-      return false;
-    }
-    done += size_t(wrote);
-  }
-  if (::close(fd) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    *problem = SystemError("cannot write");
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+std::string SystemError(const char* what, int error) {
+  return error == 0 ? std::string(what) : std::string(what) + " (" + std::strerror(error) + ")";
 }
 
 }  // namespace
@@ -108,13 +70,15 @@ int MakeLauncher(const LauncherRequest& request, const CodePage& codePage, std::
     return kToolFailed;
   }
 
+  // Every file this command writes is one it creates itself, beside the
+  // output, and deletes again on failure or on a signal.
+  const std::unique_ptr<FileSystem> files = CreatePackInputFileSystem(request.output, {});
   // The payload: packed here, by the rules of pack, or taken from a file.
   std::string payloadPath = request.payloadFile;
-  TemporaryFile packed;
+  TemporaryFile packed(*files);
   if (!request.folder.empty()) {
-    // A name of its own beside the output, which no file of the user's has.
-    if (!packed.Create(request.output + ".payload-XXXXXX")) {
-      err << request.output << ": " << SystemError("cannot create") << '\n';
+    if (!packed.Create(request.output + ".payload-")) {
+      err << request.output << ": " << SystemError("cannot create", errno) << '\n';
       return kToolFailed;
     }
     PackJob job;
@@ -122,18 +86,22 @@ int MakeLauncher(const LauncherRequest& request, const CodePage& codePage, std::
     job.output = packed.path();
     job.ownOutput = request.output;
     job.forLauncher = !request.force;
+    job.warnLongNames = true;
     std::ostringstream quiet;
     const int code = PackFolder(job, codePage, quiet, err, showProgress);
     if (code != kToolOk) return code;
     payloadPath = packed.path();
   } else if (!request.force) {
-    std::ostringstream quiet, why;
-    if (VerifyPayload(payloadPath, codePage, quiet, why) != kToolOk) {
-      std::string line = why.str();
-      while (!line.empty() && line.back() == '\n') line.pop_back();
-      err << line << " (--force embeds it as it is)\n";
+    // Its warnings as they are; its refusal, the last line, with the way round it.
+    std::ostringstream quiet, said;
+    const bool verified = VerifyPayload(payloadPath, codePage, quiet, said) == kToolOk;
+    std::string lines = said.str();
+    if (!verified) {
+      while (!lines.empty() && lines.back() == '\n') lines.pop_back();
+      err << lines << " (--force embeds it as it is)\n";
       return kToolFailed;
     }
+    err << lines;
   }
   PayloadFile payload;
   const bool loaded = LoadPayloadFile(payloadPath, &payload, &problem);
@@ -158,8 +126,10 @@ int MakeLauncher(const LauncherRequest& request, const CodePage& codePage, std::
     err << stubPath << ": " << problem << '\n';
     return kToolFailed;
   }
-  if (!WriteAtomically(request.output, launcher, &problem)) {
-    err << request.output << ": " << problem << '\n';
+  int error = 0;
+  if (const char* reason = WriteFileReplacing(*files, request.output, launcher.data(), uint32_t(launcher.size()),
+                                              &error)) {
+    err << request.output << ": " << SystemError(reason, error) << '\n';
     return kToolFailed;
   }
   out << request.output << ": launcher, stub " << launcher.size() - payload.containerSize << " bytes + payload "

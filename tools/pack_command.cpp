@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "builder/build_payload.h"
+#include "payload/payload_format.h"
 #include "tools/launcher_check.h"
 #include "tools/pack_input.h"
 #include "tools/payload_file.h"
@@ -18,27 +19,38 @@ namespace {
 // user gave them: "/" between the folder and a file name.
 class PackReport final : public BuildObserver {
  public:
-  PackReport(std::ostream& err, bool showProgress, std::string inputFolder, const CodePage* launcherCheck)
+  PackReport(std::ostream& err, bool showProgress, std::string inputFolder, const CodePage& codePage,
+             const PackJob& job)
       : err_(err),
         progress_(err, showProgress, "packing"),
         inputFolder_(std::move(inputFolder)),
-        launcherCheck_(launcherCheck) {}
+        codePage_(codePage),
+        forLauncher_(job.forLauncher),
+        warnLongNames_(job.warnLongNames) {}
 
   void Refused(const std::string& path, const std::string& reason) override {
     progress_.Clear();
     err_ << ShowPath(path) << ": " << reason << '\n';
   }
-  void Skipped(const std::string& name, const std::string& why) {
-    progress_.Clear();
-    err_ << inputFolder_ << "/" << PrintableName(name) << ": warning: " << why << '\n';
-  }
+  void Skipped(const std::string& name, const std::string& why) { Warn(PrintableName(name), why); }
   // For a launcher: first the stream's size, before a byte is read, then the
   // setup program; the container's size is known once it is made.
   bool StreamPlanned(uint64_t size) override {
-    return launcherCheck_ == nullptr || RefuseFor(PayloadSizeProblem(size, 0));
+    return !forLauncher_ || RefuseFor(PayloadSizeProblem(size, 0));
   }
   bool StreamReady(const uint8_t* stream, uint32_t size) override {
-    return launcherCheck_ == nullptr || RefuseFor(LauncherPayloadProblem(stream, size, 0, *launcherCheck_));
+    // An old launcher left in the folder would carry its whole payload into
+    // the new one.
+    PayloadRecord record;
+    for (uint32_t offset = 0; offset < size && ReadRecord(stream, size, offset, &record); offset = record.next) {
+      if (const char* kind = OwnOutputKind(record.data, record.dataSize)) {
+        Warn(ShownRecordName(record.name, codePage_), std::string("is ") + kind + " itself; packed all the same");
+      }
+    }
+    if (warnLongNames_) {
+      for (const LongRecordName& name : LongRecordNames(stream, size, codePage_)) Warn(name.shown, name.why);
+    }
+    return !forLauncher_ || RefuseFor(LauncherPayloadProblem(stream, size, 0, codePage_));
   }
   void Compressing(uint64_t done, uint64_t total) override {
     total_ = total;
@@ -59,6 +71,12 @@ class PackReport final : public BuildObserver {
     return path;
   }
 
+  // `shown` is a file's name as it may be shown.
+  void Warn(const std::string& shown, const std::string& why) {
+    progress_.Clear();
+    err_ << inputFolder_ << "/" << shown << ": warning: " << why << '\n';
+  }
+
   bool RefuseFor(const std::string& problem) {
     if (problem.empty()) return true;
     progress_.Clear();
@@ -69,7 +87,9 @@ class PackReport final : public BuildObserver {
   std::ostream& err_;
   ProgressLine progress_;
   std::string inputFolder_;
-  const CodePage* launcherCheck_;
+  const CodePage& codePage_;
+  bool forLauncher_;
+  bool warnLongNames_;
   uint64_t total_ = 0;
 };
 
@@ -81,7 +101,7 @@ int PackFolder(const PackJob& job, const CodePage& codePage, std::ostream& out, 
   std::string inputFolder = job.folder;
   while (inputFolder.size() > 1 && inputFolder.back() == '/') inputFolder.pop_back();
 
-  PackReport report(err, showProgress, inputFolder, job.forLauncher ? &codePage : nullptr);
+  PackReport report(err, showProgress, inputFolder, codePage, job);
   auto files = CreatePackInputFileSystem(job.ownOutput.empty() ? job.output : job.ownOutput,
                                          [&report](const std::string& name, const std::string& why) {
                                            report.Skipped(name, why);

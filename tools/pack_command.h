@@ -18,6 +18,7 @@ struct PackJob {
   std::string ownOutput;     // the file the user asked for; it and its temporary files are never packed
   bool summary = false;      // say on `out` what was written
   bool forLauncher = false;  // refuse, before compressing, a payload the launcher could not run
+  bool warnLongNames = false;  // name the files whose paths would be too long where a launcher extracts
 };
 
 // Packs the files directly inside `job.folder` into `job.output`, names in

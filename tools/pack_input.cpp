@@ -35,14 +35,27 @@ bool SameFolder(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
-// `name` is `base` followed by ".payload-" and the six characters mkstemp
-// picks, perhaps with ".tmp" behind.
+// Six characters as CreateUniqueFile picks them.
+bool IsUniqueSuffix(const std::string& text) {
+  return text.size() == 6 && std::all_of(text.begin(), text.end(), [](char c) { return std::isalnum(uint8_t(c)); });
+}
+
+// `name` is `base` + ".tmp-" and a unique suffix: a file written beside
+// `base` before it replaces it. ".tmp" alone is the name older versions used.
+bool IsReplacingTemporary(const std::string& name, const std::string& base) {
+  const std::string prefix = base + ".tmp";
+  if (name.compare(0, prefix.size(), prefix) != 0) return false;
+  return name.size() == prefix.size() ||
+         (name[prefix.size()] == '-' && IsUniqueSuffix(name.substr(prefix.size() + 1)));
+}
+
+// `name` is `base` + ".payload-" and a unique suffix, where a launcher's
+// payload is packed, or the file written before it replaces that.
 bool IsPayloadTemporary(const std::string& name, const std::string& base) {
   const std::string prefix = base + ".payload-";
-  if (name.compare(0, prefix.size(), prefix) != 0) return false;
-  std::string rest = name.substr(prefix.size());
-  if (rest.size() == 10 && rest.compare(6, 4, ".tmp") == 0) rest.resize(6);
-  return rest.size() == 6 && std::all_of(rest.begin(), rest.end(), [](char c) { return std::isalnum(uint8_t(c)); });
+  if (name.size() < prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) return false;
+  const std::string payload = name.substr(0, prefix.size() + 6);
+  return IsUniqueSuffix(payload.substr(prefix.size())) && (name == payload || IsReplacingTemporary(name, payload));
 }
 
 class ListedEntries final : public FindHandle {
@@ -53,8 +66,8 @@ class ListedEntries final : public FindHandle {
 
 class PackInputFileSystem final : public FileSystem {
  public:
-  PackInputFileSystem(const std::string& ownOutput, SkippedEntry skipped)
-      : files_(CreateNativeFileSystem()),
+  PackInputFileSystem(const std::string& ownOutput, SkippedEntry skipped, std::unique_ptr<FileSystem> files)
+      : files_(std::move(files)),
         outputFolder_(FolderOf(ownOutput)),
         outputName_(BaseName(ownOutput)),
         skipped_(std::move(skipped)) {}
@@ -78,9 +91,7 @@ class PackInputFileSystem final : public FileSystem {
       if ((entry.dwFileAttributes & kFileAttributeDirectory) && !dots) {
         skipped.emplace_back(entry.cFileName, "a folder, not packed");
       }
-      // The builder passes over folders itself, "." and ".." included; they
-      // also keep the listing from ever being empty, which would read as a
-      // folder that cannot be listed.
+      // The builder passes over folders itself, "." and ".." included.
       listed->entries.push_back(entry);
     } while (files_->FindNextFileA(*search, &entry));
     AddUnlisted(folder, seen, &skipped);
@@ -89,6 +100,15 @@ class PackInputFileSystem final : public FileSystem {
               [](const auto& a, const auto& b) { return NtfsNameLess(a.first, b.first); });
     for (const auto& [name, why] : skipped) skipped_(name, why);
 
+    // A file system need not list "." and ".."; a folder that holds nothing
+    // but this tool's own files then lists nothing at all, and is still a
+    // folder with nothing to pack.
+    if (listed->entries.empty()) {
+      FindData self;
+      self.cFileName = ".";
+      self.dwFileAttributes = kFileAttributeDirectory;
+      listed->entries.push_back(self);
+    }
     *data = listed->entries[listed->next++];
     return listed;
   }
@@ -100,16 +120,23 @@ class PackInputFileSystem final : public FileSystem {
     return true;
   }
 
-  std::unique_ptr<OutputFile> OpenFileForWriting(const std::string& path) override {
+  // Every file the tool creates is one it deletes again if a signal comes
+  // before it is renamed into place or deleted.
+  std::unique_ptr<OutputFile> CreateNewFileA(const std::string& path) override {
     const std::string native = Native(path);
     SignalsHeld held;
-    if (!RegisterTemporaryFile(native)) {
+    auto file = files_->CreateNewFileA(path);
+    if (file && !RegisterTemporaryFile(native)) {
+      file.reset();
+      files_->DeleteFileA(path);
       errno = ENAMETOOLONG;
       return nullptr;
     }
-    auto file = files_->OpenFileForWriting(path);
-    if (!file) ForgetTemporaryFile(native);
     return file;
+  }
+
+  std::unique_ptr<OutputFile> OpenFileForWriting(const std::string& path) override {
+    return files_->OpenFileForWriting(path);
   }
 
   bool MoveFileExA(const std::string& from, const std::string& to) override {
@@ -157,7 +184,7 @@ class PackInputFileSystem final : public FileSystem {
   }
 
   bool IsOwnFile(const std::string& name) const {
-    return name == outputName_ || name == outputName_ + ".tmp" || IsPayloadTemporary(name, outputName_);
+    return name == outputName_ || IsReplacingTemporary(name, outputName_) || IsPayloadTemporary(name, outputName_);
   }
 
   using Skipped = std::vector<std::pair<std::string, std::string>>;  // name, why
@@ -217,8 +244,9 @@ bool ReportOutputPathProblem(const std::string& output, std::ostream& err) {
   return !problem.empty();
 }
 
-std::unique_ptr<FileSystem> CreatePackInputFileSystem(const std::string& ownOutput, SkippedEntry skipped) {
-  return std::make_unique<PackInputFileSystem>(ownOutput, std::move(skipped));
+std::unique_ptr<FileSystem> CreatePackInputFileSystem(const std::string& ownOutput, SkippedEntry skipped,
+                                                      std::unique_ptr<FileSystem> files) {
+  return std::make_unique<PackInputFileSystem>(ownOutput, std::move(skipped), std::move(files));
 }
 
 }  // namespace kesmar

@@ -24,13 +24,15 @@ using SkippedEntry = std::function<void(const std::string& name, const std::stri
 
 // The host's file system, as the builder sees it when kesmar-pack packs:
 // - when the input folder is the folder of `ownOutput`, the file `ownOutput`
-//   and the temporary files kesmar-pack makes beside it (".tmp",
-//   ".payload-XXXXXX" and that with ".tmp") are not listed: a run never packs
-//   what this or an earlier run wrote;
+//   and the temporary files kesmar-pack makes beside it (".tmp-XXXXXX",
+//   ".payload-XXXXXX" and that with ".tmp-XXXXXX") are not listed: a run
+//   never packs what this or an earlier run wrote;
 // - a subfolder, or an entry that cannot be looked at (a link to nothing,
 //   say), goes to `skipped`;
-// - a file the builder writes counts as temporary until it is renamed into
-//   place or deleted, so that an interrupt deletes it.
-std::unique_ptr<FileSystem> CreatePackInputFileSystem(const std::string& ownOutput, SkippedEntry skipped);
+// - a file created through it (CreateNewFileA) counts as temporary until it
+//   is renamed into place or deleted, so that an interrupt deletes it.
+// `files` is the file system it looks through: the host's, but for tests.
+std::unique_ptr<FileSystem> CreatePackInputFileSystem(const std::string& ownOutput, SkippedEntry skipped,
+                                                      std::unique_ptr<FileSystem> files = CreateNativeFileSystem());
 
 }  // namespace kesmar

@@ -46,11 +46,14 @@ const std::string kLauncherFooter =
     "in DIR.";
 
 constexpr char kPackFooter[] =
-    "Only the files directly inside DIR are packed; a subfolder or an entry that cannot be\n"
-    "read is named on stderr as a warning. Refused, naming the file: names Windows cannot\n"
-    "create, two names Windows takes for one file, names the code page cannot hold, files of\n"
-    "4 GiB or more, and a folder with nothing to pack. FILE and kesmar-pack's own temporary\n"
-    "files are never packed, and a failure leaves an existing FILE as it was.";
+    "Only the files directly inside DIR are packed. Named on stderr as a warning and left\n"
+    "out: a subfolder, and an entry that cannot be looked at (a link to nothing). Named as a\n"
+    "warning and packed: a file that is itself a launcher or a payload container. Refused,\n"
+    "naming the file: a file that cannot be read, names Windows cannot create, two names\n"
+    "Windows takes for one file, names the code page cannot hold, files of 4 GiB or more, and\n"
+    "a folder with nothing to pack. FILE is written to a new file beside it, then renamed\n"
+    "over it; kesmar-pack's own temporary files are never packed, and a failure leaves an\n"
+    "existing FILE as it was.";
 
 int UsageError(std::ostream& err, const std::string& what) {
   err << "kesmar-pack: " << what << " (see kesmar-pack --help)\n";
@@ -150,7 +153,9 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
   verify->footer(
       "Besides the records, verify checks what would keep a launcher from ever starting the\n"
       "setup program: KesmarSetup.exe missing, or named in another letter case, no Windows\n"
-      "program for x86 or x64, or more than the launcher can hold: it takes\n" + kLimits + ".");
+      "program for x86 or x64, or more than the launcher can hold: it takes\n" + kLimits + ".\n"
+      "A name too long to extract under a user's temporary folder is a warning. verify reads\n"
+      "a signed launcher's payload but does not check the signature (osslsigncode verify does).");
   list->footer("A name that does not convert from the code page is shown as its bytes, \\xNN.");
   extract->footer("Every record and name is checked before the first file is written.");
   for (CLI::App* command : {list, verify, extract}) {
@@ -191,7 +196,7 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
   }
   // The builder separates folder and file with a backslash, which the host's
   // file system turns into "/"; one inside a name would move it.
-  if (command == pack || command == launcher) {
+  if (command == pack || command == launcher || command == extract) {
     if (r.folder.find('\\') != std::string::npos || r.output.find('\\') != std::string::npos) {
       return UsageError(err, name + ": folder and output names cannot hold a backslash here");
     }

@@ -86,6 +86,18 @@ bool LoadPayloadFile(const std::string& path, PayloadFile* file, std::string* pr
   return true;
 }
 
+const char* OwnOutputKind(const uint8_t* data, uint32_t size) {
+  PeResourceData resource;
+  std::string why;
+  if (LooksLikePeImage(data, size)) {
+    return FindPeResource(data, size, kResourceType, kResourceId, &resource, &why) ? "a launcher" : nullptr;
+  }
+  // lc 3, lp 0, pb 2 and a 16 MiB dictionary: rare enough at offset 4 of
+  // any other file.
+  static const uint8_t kProperties[] = {0x5D, 0x00, 0x00, 0x00, 0x01};
+  return size > 9 && std::memcmp(data + 4, kProperties, sizeof kProperties) == 0 ? "a payload container" : nullptr;
+}
+
 bool DecodePayloadFile(const PayloadFile& file, ByteBlock* stream, std::string* problem) {
   ContainerFault fault = ContainerFault::kNone;
   if (DecompressContainer(file.container(), file.containerSize, stream, &fault)) return true;
@@ -95,6 +107,9 @@ bool DecodePayloadFile(const PayloadFile& file, ByteBlock* stream, std::string* 
 
 std::string DescribeContainerFault(ContainerFault fault, const PayloadFile& file) {
   const std::string what = file.fromLauncher ? "payload resource" : "payload container";
+  // A file that is no PE file and does not decode is most likely some other
+  // file altogether: a text, a program for another system.
+  const std::string notOne = file.fromLauncher ? "not a payload resource" : "neither a launcher nor a payload container";
   const uint8_t* c = file.container();
   const uint32_t n = file.containerSize;
   const std::string declared = n >= 4 ? std::to_string(ReadLe32(c)) + " bytes" : "";
@@ -107,13 +122,13 @@ std::string DescribeContainerFault(ContainerFault fault, const PayloadFile& file
       return "too short for a " + what + " (LZMA data of " + std::to_string(n - 9) +
              " bytes, at least 5 needed)";
     case ContainerFault::kBadProperties:
-      return "not a " + what + ": LZMA properties byte " + Hex2(c[4]) + " is out of range";
+      return notOne + ": LZMA properties byte " + Hex2(c[4]) + " is out of range";
     case ContainerFault::kNoMemory:
       return "not enough memory to decode " + declared + " (the declared size; damaged?)";
     case ContainerFault::kTruncated:
       return "LZMA data ends before the declared " + declared + " (truncated?)";
     case ContainerFault::kCorrupt:
-      return "not a " + what + ": LZMA data is corrupt";
+      return notOne + ": LZMA data is corrupt";
     case ContainerFault::kEndsEarly:
       return "LZMA end marker before the declared " + declared;
   }

@@ -30,6 +30,11 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::st
 // read, is 4 GiB or larger, or is a PE file without that resource.
 bool LoadPayloadFile(const std::string& path, PayloadFile* file, std::string* problem);
 
+// What a file to be packed is when it is this tool's own output: "a
+// launcher" (a PE file with the payload resource), "a payload container"
+// (the properties kesmar-pack writes behind a size field), or null.
+const char* OwnOutputKind(const uint8_t* data, uint32_t size);
+
 // The decoded record stream of a loaded file. False with `problem` set when
 // the container does not decode.
 bool DecodePayloadFile(const PayloadFile& file, ByteBlock* stream, std::string* problem);

@@ -81,26 +81,18 @@ void ForgetTemporaryFile(const std::string& path) {
   }
 }
 
-bool TemporaryFile::Create(const std::string& pattern) {
+bool TemporaryFile::Create(const std::string& prefix) {
   Remove();
-  std::string name = pattern;
-  SignalsHeld held;
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0) return false;
-  ::close(fd);
-  if (!RegisterTemporaryFile(name)) {
-    ::unlink(name.c_str());
-    errno = ENAMETOOLONG;
-    return false;
-  }
-  path_ = name;
-  return true;
+  std::string path;
+  auto file = CreateUniqueFile(files_, prefix, &path);
+  if (file == nullptr) return false;
+  path_ = path;
+  return file->Close();
 }
 
 void TemporaryFile::Remove() {
   if (path_.empty()) return;
-  ::unlink(path_.c_str());
-  ForgetTemporaryFile(path_);
+  files_.DeleteFileA(path_);
   path_.clear();
 }
 

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/file_system.h"
+
 namespace kesmar {
 
 // Installs handlers for SIGINT and SIGTERM that delete every temporary file
@@ -31,21 +33,24 @@ bool RegisterTemporaryFile(const std::string& path);
 // `path` is no longer the tool's to delete: renamed into place or deleted.
 void ForgetTemporaryFile(const std::string& path);
 
-// A temporary file made with mkstemp from `pattern` (ending in "XXXXXX"),
-// registered, and deleted when this object goes.
+// A new, empty file beside an output, named `prefix` and six letters or
+// digits, registered, and deleted when this object goes. `files` must be one
+// that registers the files it creates (CreatePackInputFileSystem) and must
+// outlive this object.
 class TemporaryFile {
  public:
-  TemporaryFile() = default;
+  explicit TemporaryFile(FileSystem& files) : files_(files) {}
   ~TemporaryFile() { Remove(); }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-  // Creates the file, empty; false with errno set when it cannot.
-  bool Create(const std::string& pattern);
+  // Creates the file; false with errno set when it cannot.
+  bool Create(const std::string& prefix);
   void Remove();
   const std::string& path() const { return path_; }
 
  private:
+  FileSystem& files_;
   std::string path_;
 };
 

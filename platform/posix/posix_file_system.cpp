@@ -107,6 +107,14 @@ class PosixFileSystem final : public FileSystem {
     return MakeStdioOutputFile(std::fopen(ToNative(path).c_str(), "wb"));
   }
 
+  std::unique_ptr<OutputFile> CreateNewFileA(const std::string& path) override {
+    const int fd = ::open(ToNative(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (file == nullptr) ::close(fd);
+    return MakeStdioOutputFile(file);
+  }
+
   uint32_t GetFileAttributesA(const std::string& path) override {
     struct stat st;
     if (::stat(ToNative(path).c_str(), &st) != 0) return kInvalidFileAttributes;

@@ -1,4 +1,8 @@
 // FileSystem over the real Win32 ANSI calls.
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "platform/file_system.h"
@@ -45,6 +49,15 @@ class Win32FileSystem final : public FileSystem {
 
   std::unique_ptr<OutputFile> OpenFileForWriting(const std::string& path) override {
     return MakeStdioOutputFile(std::fopen(path.c_str(), "wb"));
+  }
+
+  // _O_EXCL is CREATE_NEW: it fails on any entry of that name, a link too.
+  std::unique_ptr<OutputFile> CreateNewFileA(const std::string& path) override {
+    const int fd = ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) return nullptr;
+    std::FILE* file = ::_fdopen(fd, "wb");
+    if (file == nullptr) ::_close(fd);
+    return MakeStdioOutputFile(file);
   }
 
   uint32_t GetFileAttributesA(const std::string& path) override {

@@ -24,7 +24,7 @@ TEST(BuildPayload, PacksTheWorkedExample) {
   ASSERT_TRUE(BuildPayload(fs));
   EXPECT_EQ(Hex(fs.Content("datakes.lzma").substr(0, 9)), "06 01 00 00 5D 00 00 00 01");
   EXPECT_EQ(DecodeOutput(fs), RecordStream({{"a.txt", "abc"}}));
-  EXPECT_FALSE(fs.Exists("datakes.lzma.tmp"));
+  EXPECT_EQ(fs.PathsStartingWith("datakes.lzma.tmp"), std::vector<std::string>());
 }
 
 TEST(BuildPayload, KeepsListingOrderSkipsFoldersAndPacksEmptyFiles) {
@@ -125,7 +125,7 @@ TEST(BuildPayload, FailuresLeaveTheOldOutputUntouched) {
        [](FakeFileSystem& fs) {
          fs.AddFolder("finst");
          fs.AddFile("finst\\a.txt", "abc");
-         fs.Fail("OpenFileForWriting");
+         fs.Fail("CreateNewFileA");
        }},
       {"output write fails",
        [](FakeFileSystem& fs) {
@@ -152,7 +152,7 @@ TEST(BuildPayload, FailuresLeaveTheOldOutputUntouched) {
     c.setUp(fs);
     EXPECT_FALSE(BuildPayload(fs)) << c.what;
     EXPECT_EQ(fs.Content("datakes.lzma"), "previous payload") << c.what;
-    EXPECT_FALSE(fs.Exists("datakes.lzma.tmp")) << c.what;
+    EXPECT_EQ(fs.PathsStartingWith("datakes.lzma.tmp"), std::vector<std::string>()) << c.what;
   }
 }
 
@@ -162,7 +162,7 @@ TEST(BuildPayload, RefusalsComeBeforeAnyOutputIsOpened) {
   fs.AddFile("finst\\a.txt", "abc");
   fs.AddFile("finst\\con", "x");
   EXPECT_FALSE(BuildPayload(fs));
-  EXPECT_EQ(fs.log().Count("OpenFileForWriting"), 0u);
+  EXPECT_EQ(fs.log().Count("CreateNewFileA"), 0u);
   EXPECT_EQ(fs.log().Count("OpenFileForReading"), 0u);
 }
 

@@ -99,7 +99,7 @@ TEST(BuildReport, OneLinePerReason) {
        "finst\\a.txt: shorter than listed (changed while packing?)"},
       {[](FakeFileSystem& fs) {
          FinstWithAText(fs);
-         fs.Fail("OpenFileForWriting");
+         fs.Fail("CreateNewFileA");
        },
        "datakes.lzma: cannot create"},
       {[](FakeFileSystem& fs) {
@@ -138,7 +138,7 @@ TEST(BuildReport, OtherFolderAndOutputPackLikeFinst) {
   ASSERT_TRUE(BuildPayload(fs, "in\\files", "out\\p.bin", &observer));
   EXPECT_TRUE(observer.refusals.empty());
   EXPECT_FALSE(fs.Exists("datakes.lzma"));
-  EXPECT_FALSE(fs.Exists("out\\p.bin.tmp"));
+  EXPECT_EQ(fs.PathsStartingWith("out\\p.bin.tmp"), std::vector<std::string>());
   const Bytes container = fs.Content("out\\p.bin");
   ByteBlock stream;
   ASSERT_TRUE(DecompressContainer(reinterpret_cast<const uint8_t*>(container.data()),

@@ -124,6 +124,7 @@ std::unique_ptr<FindHandle> FakeFileSystem::FindFirstFileA(const std::string& pa
 
   auto search = std::make_unique<FakeFindHandle>();
   for (const char* dots : {".", ".."}) {
+    if (!listsDots_) break;
     FindData entry;
     entry.cFileName = dots;
     entry.dwFileAttributes = kFileAttributeDirectory;
@@ -140,6 +141,7 @@ std::unique_ptr<FindHandle> FakeFileSystem::FindFirstFileA(const std::string& pa
     entry.nFileSizeLow = uint32_t(size);
     search->entries.push_back(entry);
   }
+  if (search->entries.empty()) return nullptr;  // FindFirstFileA: ERROR_FILE_NOT_FOUND
   *data = search->entries[search->next++];
   return search;
 }
@@ -171,6 +173,23 @@ std::unique_ptr<OutputFile> FakeFileSystem::OpenFileForWriting(const std::string
     AddFile(path, "");
   }
   return std::make_unique<FakeOutputFile>(this, path);
+}
+
+std::unique_ptr<OutputFile> FakeFileSystem::CreateNewFileA(const std::string& path) {
+  log_->Add("CreateNewFileA(" + path + ")");
+  if (ShouldFail("CreateNewFileA", path) || Exists(path)) return nullptr;
+  if (!IsFolder(Parent(path)) && !Parent(path).empty()) return nullptr;
+  AddFile(path, "");
+  return std::make_unique<FakeOutputFile>(this, path);
+}
+
+std::vector<std::string> FakeFileSystem::PathsStartingWith(const std::string& prefix) const {
+  std::vector<std::string> paths;
+  for (auto it = nodes_.lower_bound(prefix); it != nodes_.end() && it->first.compare(0, prefix.size(), prefix) == 0;
+       ++it) {
+    paths.push_back(it->first);
+  }
+  return paths;
 }
 
 uint32_t FakeFileSystem::GetFileAttributesA(const std::string& path) {

@@ -38,12 +38,17 @@ class FakeFileSystem final : public FileSystem {
   // The security descriptor's SDDL that the folder was created with; empty
   // when it inherited its parent's.
   std::string FolderSddl(const std::string& path) const;
+  // Whether listings begin with "." and ".."; as on Windows by default. Some
+  // file systems on Linux leave them out.
+  void SetListsDots(bool listsDots) { listsDots_ = listsDots; }
   // The ANSI code page's lead bytes, as IsDBCSLeadByte answers; none by default.
   void SetLeadBytes(const LeadBytes& leadBytes) { leadBytes_ = leadBytes; }
 
   bool Exists(const std::string& path) const { return nodes_.count(path) != 0; }
   bool IsFolder(const std::string& path) const;
   std::string Content(const std::string& path) const;
+  // Every path that begins with `prefix`, in byte order.
+  std::vector<std::string> PathsStartingWith(const std::string& prefix) const;
   // Every path below `folder`, in creation order.
   std::vector<std::string> Children(const std::string& folder) const;
 
@@ -61,6 +66,7 @@ class FakeFileSystem final : public FileSystem {
   bool FindNextFileA(FindHandle& search, FindData* data) override;
   std::unique_ptr<InputFile> OpenFileForReading(const std::string& path) override;
   std::unique_ptr<OutputFile> OpenFileForWriting(const std::string& path) override;
+  std::unique_ptr<OutputFile> CreateNewFileA(const std::string& path) override;
   uint32_t GetFileAttributesA(const std::string& path) override;
   bool CreateDirectoryA(const std::string& path, const SecurityDescriptor* security) override;
   bool DeleteFileA(const std::string& path) override;
@@ -101,6 +107,7 @@ class FakeFileSystem final : public FileSystem {
   std::wstring tempPathW_ = L"C:\\Temp\\";
   std::map<std::wstring, std::wstring> shortPaths_;
   LeadBytes leadBytes_;
+  bool listsDots_ = true;
   uint64_t nextOrder_ = 0;
 };
 

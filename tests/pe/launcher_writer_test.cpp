@@ -60,7 +60,7 @@ TEST(LauncherWriter, StubsRefusedAndWritten) {
       {"a stub with a payload already", Stub({2, true, "old payload, to be replaced", "", false}), ""},
       {"a signed stub", Stub({2, true, "", std::string(24, 'C'), false}), ""},
       {"not a PE file", Image{'j', 'u', 's', 't', ' ', 't', 'e', 'x', 't'}, "not a PE file"},
-      {"cut in the resources", cut, "not a launcher stub: section data past the end of the file"},
+      {"cut in the resources", cut, "not a launcher stub: section data past the end of the file (truncated?)"},
       {"cut in the section table", headerCut, "not a launcher stub: section table cut short"},
       {"a console program", Stub({3, true, "", "", false}), "not a launcher stub: not a GUI program"},
       {"no icon groups", Stub({2, false, "", "", false}), "not a launcher stub: no icon groups 107 and 108"},

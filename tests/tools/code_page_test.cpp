@@ -39,8 +39,8 @@ TEST(CodePages, NamesIntoPayloadsAndBack) {
        {"caf\xE9.txt", "KesmarSetup.exe", "\xC9" "2.txt", "\xFC" "ber.txt", "\x80uro.txt"}, ""},
       {1251, {"\u0434\u0430\u043d\u043d\u044b\u0435.txt"}, {"KesmarSetup.exe", "\xE4\xE0\xED\xED\xFB\xE5.txt"}, ""},
       {932, {"\u30bd.txt", "\u65e5\u672c.txt"}, {"KesmarSetup.exe", "\x83\x5C.txt", "\x93\xFA\x96{.txt"}, ""},
-      {1252, {"\u65e5\u672c.txt"}, {}, "\u65e5\u672c.txt: not representable in code page 1252"},
-      {1251, {"caf\u00e9.txt"}, {}, "caf\u00e9.txt: not representable in code page 1251"},
+      {1252, {"\u65e5\u672c.txt"}, {}, "\u65e5\u672c.txt: not representable in code page 1252 (--codepage N takes another)"},
+      {1251, {"caf\u00e9.txt"}, {}, "caf\u00e9.txt: not representable in code page 1251 (--codepage N takes another)"},
       {1252, {"\xFF.txt"}, {}, "\\xFF.txt: not valid UTF-8"},
       // One file on Windows, told apart only by the code page's own case folding.
       {1252, {"\u00e9.txt", "\u00c9.txt"}, {}, "\u00e9.txt: same name as \u00c9.txt apart from letter case"},

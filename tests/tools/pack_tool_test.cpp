@@ -10,10 +10,13 @@
 #include <filesystem>
 #include <sstream>
 
+#include "builder/build_payload.h"
+#include "tests/fakes/fake_file_system.h"
 #include "tests/support/payload_helpers.h"
 #include "tests/support/pe_image.h"
 #include "tests/support/temp_dir.h"
 #include "tools/launcher_check.h"
+#include "tools/pack_input.h"
 #include "tools/pack_tool.h"
 
 namespace kesmar::testing {
@@ -86,7 +89,7 @@ std::vector<Input> Inputs() {
       {"LZMA data under 5 bytes", good.substr(0, 12), 1, 1, 1,
        "too short for a payload container (LZMA data of 3 bytes, at least 5 needed)"},
       {"bad properties byte", badProperties, 1, 1, 1,
-       "not a payload container: LZMA properties byte 0xE1 is out of range"},
+       "neither a launcher nor a payload container: LZMA properties byte 0xE1 is out of range"},
       {"truncated stream", good.substr(0, good.size() - 4), 1, 1, 1,
        "LZMA data ends before the declared 833 bytes (truncated?)"},
       {"record past the end", Container(pastEnd), 1, 1, 1,
@@ -103,12 +106,15 @@ std::vector<Input> Inputs() {
                                                              {"a.TXT", "2"}})), 0, 1, 0,
        "record 3 at offset 831: name \"a.TXT\" is also record 2's (\"A.txt\") on Windows; "
        "one file would replace the other"},
+      {"same name twice", Container(RecordStream({{"KesmarSetup.exe", kSetup}, {"a.txt", "1"}, {"a.txt", "2"}})), 0,
+       1, 1, "record 3 at offset 831: name \"a.txt\" is also record 2's (\"a.txt\") on Windows; one file would replace "
+       "the other"},
       {"PE file without the resource", PeImage(good, "RCDATA"), 1, 1, 1,
        "a PE file but no launcher payload: no resource of type \"RAW\""},
       {"launcher with a damaged payload", PeImage(badProperties), 1, 1, 1,
        "not a payload resource: LZMA properties byte 0xE1 is out of range"},
       {"text file", "just some text, no payload here\n", 1, 1, 1,
-       "not a payload container: LZMA data is corrupt"},
+       "neither a launcher nor a payload container: LZMA data is corrupt"},
       {"empty file", "", 1, 1, 1, "too short for a payload container (0 bytes, at least 9 needed)"},
   };
 }
@@ -328,7 +334,7 @@ TEST(PackTool, LauncherFromFolderAndPayload) {
       {{at("finst"), "-o", at("a.exe")}, 0, at("a.exe") + ": launcher, stub "},
       {{"--payload", at("p.lzma"), "-o", at("b.exe")}, 0, at("b.exe") + ": launcher, stub "},
       {{"--payload", at("bad.lzma"), "-o", at("c.exe")}, 1,
-       at("bad.lzma") + ": not a payload container: LZMA data is corrupt (--force embeds it as it is)"},
+       at("bad.lzma") + ": neither a launcher nor a payload container: LZMA data is corrupt (--force embeds it as it is)"},
       {{"--payload", at("bad.lzma"), "-o", at("c.exe"), "--force"}, 0, at("c.exe") + ": launcher, stub "},
       {{at("finst"), "-o", at("d.exe"), "--stub", at("bad.lzma")}, 1, at("bad.lzma") + ": not a PE file"},
       {{at("missing"), "-o", at("e.exe")}, 1, at("missing") + ": cannot list folder"},
@@ -423,10 +429,150 @@ TEST(PackTool, OwnOutputAndTemporaryFilesAreNotPacked) {
   EXPECT_NE(launcher.out.find("\nKesmarSetup.exe "), std::string::npos);
   EXPECT_NE(launcher.out.find("\nSetup.exe.payload-toolong "), std::string::npos);
   EXPECT_NE(launcher.out.find("\n3 records,"), std::string::npos) << launcher.out << "datakes.lzma and the two";
-  // Setup.exe.tmp is the name the launcher is written under before it is
-  // renamed into place: gone by now.
-  EXPECT_NE(Tool({"list", "datakes.lzma"}).out.find("\n5 records,"), std::string::npos)
+  // Names older versions wrote under are not packed beside the output, but
+  // never touched either.
+  EXPECT_EQ(dir.Read("app/Setup.exe.tmp"), "left by a killed run");
+  EXPECT_NE(Tool({"list", "datakes.lzma"}).out.find("\n6 records,"), std::string::npos)
       << "all but datakes.lzma itself";
+}
+
+// Whatever stands at the output's name, or at the name older versions wrote
+// through (OUT.tmp), nothing is written through it: a link's target stays as
+// it was, a pipe hangs nothing, and only OUT itself is replaced.
+TEST(PackTool, OutputIsWrittenOnlyThroughFilesItCreates) {
+  struct Case {
+    const char* what;
+    const char* at;  // "out" or "out.tmp"
+    void (*make)(const std::filesystem::path& at, const std::filesystem::path& victim);
+    int code;
+  };
+  const std::vector<Case> cases = {
+      {"link to a victim at OUT.tmp", "out.tmp", [](const auto& at, const auto& v) { create_symlink(v, at); }, 0},
+      {"the author's file at OUT.tmp", "out.tmp", [](const auto& at, const auto& v) { copy_file(v, at); }, 0},
+      {"pipe at OUT.tmp", "out.tmp", [](const auto& at, const auto&) { ::mkfifo(at.c_str(), 0600); }, 0},
+      {"folder at OUT.tmp", "out.tmp", [](const auto& at, const auto&) { create_directory(at); }, 0},
+      {"link to a victim at OUT", "out", [](const auto& at, const auto& v) { create_symlink(v, at); }, 0},
+      {"pipe at OUT", "out", [](const auto& at, const auto&) { ::mkfifo(at.c_str(), 0600); }, 1},
+      {"folder at OUT", "out", [](const auto& at, const auto&) { create_directory(at); }, 1},
+  };
+  for (const std::string command : {"pack", "launcher"}) {
+    for (const Case& c : cases) {
+      TempDir dir;
+      const std::string stub = WriteStub(dir);
+      dir.Write("in/KesmarSetup.exe", kSetup);
+      dir.Write("victim", "the victim's own");
+      const auto out = dir.path() / "out", at = dir.path() / c.at;
+      c.make(at, dir.path() / "victim");
+      const auto before = std::filesystem::symlink_status(at).type();
+      std::vector<std::string> args = {command, (dir.path() / "in").string(), "-o", out.string()};
+      if (command == "launcher") args.insert(args.end(), {"--stub", stub});
+      const ToolRun run = Tool(args);
+      const std::string what = command + ": " + c.what;
+      const bool atTmp = c.at != std::string("out");
+      EXPECT_EQ(run.code, c.code) << what << "\n" << run.err;
+      EXPECT_EQ(dir.Read("victim"), "the victim's own") << what;
+      if (atTmp) {
+        EXPECT_EQ(std::filesystem::symlink_status(at).type(), before) << what;
+      }
+      if (c.code == 0) {
+        EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(out))) << what;
+        EXPECT_EQ(Tool({"verify", out.string()}).code, 0) << what;
+      }
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
+                3 + atTmp + (c.code == 0 || !atTmp))
+          << what << ": stub, in, victim, out (and out.tmp), nothing more";
+    }
+  }
+}
+
+// A file system may list no "." and "..": a folder holding nothing but the
+// tool's own output then lists nothing, and has nothing to pack.
+TEST(PackTool, FolderListingOnlyOwnFilesWithoutDotsHasNothingToPack) {
+  struct Refusals final : BuildObserver {
+    std::string said;
+    void Refused(const std::string& path, const std::string& reason) override { said += path + ": " + reason; }
+    void Compressing(uint64_t, uint64_t) override {}
+  } observer;
+  TempDir dir;
+  dir.Write("in/out.lzma", "an earlier output");  // the folder checks look at the real one
+  const std::string in = (dir.path() / "in").string();
+  auto fake = std::make_unique<FakeFileSystem>();
+  fake->SetListsDots(false);
+  fake->AddFolder(in);
+  fake->AddFile(in + "\\out.lzma", "an earlier output");
+  const auto files = CreatePackInputFileSystem(in + "/out.lzma", {}, std::move(fake));
+  EXPECT_FALSE(BuildPayload(*files, in, in + "/out.lzma", &observer));
+  EXPECT_EQ(observer.said, in + ": no files to pack");
+}
+
+// Two runs with one -o at once: each writes a file of its own, so the output
+// is the whole of one of them.
+TEST(PackTool, TwoRunsWithOneOutputLeaveOneWholeOutput) {
+  TempDir dir;
+  std::string noise(4 << 20, '\0');
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = char((i * 2654435761u) >> 13);
+  for (const char* folder : {"a", "b"}) {
+    dir.Write(std::string(folder) + "/KesmarSetup.exe", kSetup);
+    dir.Write(std::string(folder) + "/" + folder + ".bin", noise + folder);
+    ASSERT_EQ(Tool({"pack", (dir.path() / folder).string(), "-o", (dir.path() / folder).string() + ".lzma"}).code, 0);
+  }
+  const std::string out = (dir.path() / "out.lzma").string();
+  std::vector<pid_t> children;
+  for (const char* folder : {"a", "b"}) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      std::ostringstream quiet;
+      ::_exit(RunKesmarPack({"pack", (dir.path() / folder).string(), "-o", out}, quiet, quiet, false));
+    }
+    children.push_back(child);
+  }
+  for (const pid_t child : children) {
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  const Bytes written = dir.Read("out.lzma");
+  EXPECT_TRUE(written == dir.Read("a.lzma") || written == dir.Read("b.lzma"));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 5) << "a, b, both alone, out";
+}
+
+// What is packed all the same but may surprise its author: a warning line,
+// and the exit code stays 0.
+TEST(PackTool, WarningsLeaveTheExitCodeAtZero) {
+  const std::string n199(199, 'n'), n200(200, 'o');
+  const std::string tooLong = "a name of 200 characters: under a temporary folder of ordinary length (" +
+                              std::string(kOrdinaryExtractionFolder) +
+                              ", 60 characters) its path has 260, and the launcher fails on a path of 260 or more";
+  TempDir dir;
+  const std::string stub = WriteStub(dir);
+  dir.Write("in/KesmarSetup.exe", kSetup);
+  dir.Write("in/old.exe", PeImage(Container(GoodStream())));
+  dir.Write("in/old.lzma", Container(GoodStream()));
+  dir.Write("long/KesmarSetup.exe", kSetup);
+  dir.Write("long/" + n199, "fits");
+  dir.Write("long/" + n200, "does not");
+  const auto at = [&](const std::string& name) { return (dir.path() / name).string(); };
+  const std::string launcherWarning = at("in") + "/old.exe: warning: is a launcher itself; packed all the same\n";
+  const std::string containerWarning =
+      at("in") + "/old.lzma: warning: is a payload container itself; packed all the same\n";
+  const std::string verifyWarning = ": warning: record 3 at offset 834: name \"" + n200 + "\": " + tooLong + "\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{"pack", at("in"), "-o", at("p.lzma")}, launcherWarning + containerWarning},
+      {{"launcher", at("in"), "-o", at("a.exe"), "--stub", stub}, launcherWarning + containerWarning},
+      {{"launcher", at("long"), "-o", at("b.exe"), "--stub", stub}, at("long") + "/" + n200 + ": warning: " + tooLong + "\n"},
+      {{"pack", at("long"), "-o", at("long.lzma")}, ""},
+      {{"verify", at("b.exe")}, at("b.exe") + verifyWarning},
+      {{"launcher", "--payload", at("long.lzma"), "-o", at("c.exe"), "--stub", stub}, at("long.lzma") + verifyWarning},
+  };
+  for (const Case& c : cases) {
+    const ToolRun run = Tool(c.args);
+    EXPECT_EQ(run.code, 0) << c.args[0] << " " << c.args[1];
+    EXPECT_EQ(run.err, c.err) << c.args[0] << " " << c.args[1];
+  }
 }
 
 // A folder with more than files: each entry not packed is named once, and the
