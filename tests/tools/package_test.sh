@@ -39,7 +39,7 @@ lintian "$deb" > lintian.log 2>&1 || true
 dpkg-deb -x "$deb" root
 tool=$work/root/usr/bin/kesmar-pack
 [ -f root/usr/share/man/man1/kesmar-pack.1.gz ] || fail "no man page"
-for doc in copyright THIRD-PARTY.md; do
+for doc in copyright THIRD-PARTY.md README.md docs/signing.md; do
   [ -f "root/usr/share/doc/kesmar-pack/$doc" ] || fail "no $doc in /usr/share/doc/kesmar-pack"
 done
 # No compiler, no cmake, no python: only the unpacked tool itself.
