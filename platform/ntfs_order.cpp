@@ -1,10 +1,10 @@
 // NtfsNameLess, and the UTF-8 and case rules under it.
 #include "platform/ntfs_order.h"
 
-#include <locale.h>
-#include <wctype.h>
-
 #include <algorithm>
+#include <iterator>
+
+#include "platform/ntfs_upcase_table.h"
 
 namespace kesmar {
 namespace {
@@ -72,12 +72,11 @@ bool Utf8ToUtf16(const std::string& text, std::u16string* units) {
 }
 
 char16_t NtfsUpcase(char16_t unit) {
-  if (unit >= 0xD800 && unit <= 0xDFFF) return unit;
-  // C.UTF-8 carries Unicode's case mappings whatever locale the user has.
-  static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
-  if (unicode == locale_t(0)) return (unit >= u'a' && unit <= u'z') ? char16_t(unit - 32) : unit;
-  const wint_t upper = towupper_l(wint_t(unit), unicode);
-  return upper <= 0xFFFF ? char16_t(upper) : unit;
+  // The run with the first `last` at or past the unit holds it, if any does.
+  const UpcaseRun* run = std::lower_bound(std::begin(kUpcaseRuns), std::end(kUpcaseRuns), unit,
+                                          [](const UpcaseRun& r, char16_t u) { return r.last < u; });
+  if (run == std::end(kUpcaseRuns) || unit < run->first || (unit - run->first) % run->step != 0) return unit;
+  return char16_t(int32_t(unit) + run->delta);
 }
 
 bool NtfsNameLess(const std::string& a, const std::string& b) {

@@ -1,11 +1,23 @@
-// CodePage: conversion with iconv, lead bytes and case folding.
+// CodePage: exact conversion both ways, lead bytes and case folding.
 #include "tools/code_page.h"
-
-#include <cerrno>
 
 #include "platform/ntfs_order.h"
 
 namespace kesmar {
+namespace {
+
+// The C1 control characters U+0080 to U+009F, C2 80 to C2 9F in UTF-8.
+// Windows' tables give them to the bytes a code page leaves undefined (0x81
+// in 1252), iconv refuses those bytes: no name here holds one, so that a
+// name is taken or refused alike on both systems.
+bool HasC1Control(const std::string& utf8) {
+  for (size_t i = 0; i + 1 < utf8.size(); ++i) {
+    if (uint8_t(utf8[i]) == 0xC2 && uint8_t(utf8[i + 1]) >= 0x80 && uint8_t(utf8[i + 1]) <= 0x9F) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 bool CodePage::IsAnsiCodePage(int number) {
   switch (number) {
@@ -21,54 +33,19 @@ std::unique_ptr<CodePage> CodePage::Open(int number, std::string* problem) {
     *problem = std::to_string(number) + " is not a Windows ANSI code page (874, 932, 936, 949, 950, 1250-1258)";
     return nullptr;
   }
-  const std::string name = "CP" + std::to_string(number);
-  const iconv_t toAnsi = iconv_open(name.c_str(), "UTF-8");
-  const iconv_t fromAnsi = iconv_open("UTF-8", name.c_str());
-  if (toAnsi == iconv_t(-1) || fromAnsi == iconv_t(-1)) {
-    if (toAnsi != iconv_t(-1)) iconv_close(toAnsi);
-    if (fromAnsi != iconv_t(-1)) iconv_close(fromAnsi);
-    *problem = "code page " + std::to_string(number) + " is not known to this system's iconv";
+  std::unique_ptr<AnsiCodePage> converter = AnsiCodePage::Open(number);
+  if (converter == nullptr) {
+    *problem = "code page " + std::to_string(number) + " cannot be converted on this system";
     return nullptr;
   }
-  return std::unique_ptr<CodePage>(new CodePage(number, toAnsi, fromAnsi));
+  return std::unique_ptr<CodePage>(new CodePage(number, std::move(converter)));
 }
 
-CodePage::CodePage(int number, iconv_t toAnsi, iconv_t fromAnsi)
-    : number_(number), toAnsi_(toAnsi), fromAnsi_(fromAnsi) {
-  // A lead byte alone is an incomplete character (EINVAL); any other byte
-  // converts, or is no character at all (EILSEQ).
+CodePage::CodePage(int number, std::unique_ptr<AnsiCodePage> converter)
+    : number_(number), converter_(std::move(converter)) {
   for (unsigned byte = 0x80; byte <= 0xFF; ++byte) {
-    char in = char(byte);
-    char out[8];
-    char* inCursor = &in;
-    char* outCursor = out;
-    size_t inLeft = 1, outLeft = sizeof out;
-    iconv(fromAnsi_, nullptr, nullptr, nullptr, nullptr);
-    if (iconv(fromAnsi_, &inCursor, &inLeft, &outCursor, &outLeft) == size_t(-1) && errno == EINVAL) {
-      leadBytes_.Add(uint8_t(byte));
-    }
+    if (converter_->IsLeadByte(uint8_t(byte))) leadBytes_.Add(uint8_t(byte));
   }
-}
-
-CodePage::~CodePage() {
-  iconv_close(toAnsi_);
-  iconv_close(fromAnsi_);
-}
-
-bool CodePage::Convert(iconv_t converter, const std::string& in, std::string* out) {
-  iconv(converter, nullptr, nullptr, nullptr, nullptr);
-  std::string buffer(in.size() * 4 + 16, '\0');
-  char* inCursor = const_cast<char*>(in.data());
-  char* outCursor = buffer.data();
-  size_t inLeft = in.size(), outLeft = buffer.size();
-  // Four bytes out for each byte in is enough between UTF-8 and any of these.
-  if (iconv(converter, &inCursor, &inLeft, &outCursor, &outLeft) == size_t(-1) ||
-      iconv(converter, nullptr, nullptr, &outCursor, &outLeft) == size_t(-1)) {
-    return false;
-  }
-  buffer.resize(buffer.size() - outLeft);
-  *out = std::move(buffer);
-  return true;
 }
 
 bool CodePage::Encode(const std::string& utf8, std::string* ansi, std::string* problem) const {
@@ -79,7 +56,8 @@ bool CodePage::Encode(const std::string& utf8, std::string* ansi, std::string* p
   }
   // The way back must give the same name: nothing may be approximated.
   std::string back;
-  if (!Convert(toAnsi_, utf8, ansi) || !Convert(fromAnsi_, *ansi, &back) || back != utf8) {
+  if (HasC1Control(utf8) || !converter_->FromUtf8(utf8, ansi) || !converter_->ToUtf8(*ansi, &back) ||
+      back != utf8) {
     *problem = "not representable in code page " + std::to_string(number_) + " (--codepage N takes another)";
     return false;
   }
@@ -87,16 +65,16 @@ bool CodePage::Encode(const std::string& utf8, std::string* ansi, std::string* p
 }
 
 bool CodePage::Decode(const std::string& ansi, std::string* utf8, std::string* problem) const {
-  if (Convert(fromAnsi_, ansi, utf8)) return true;
+  if (converter_->ToUtf8(ansi, utf8) && !HasC1Control(*utf8)) return true;
   *problem = "not a name in code page " + std::to_string(number_);
   return false;
 }
 
 std::string CodePage::FoldKey(const std::string& ansi) const {
-  std::string utf8;
+  std::string utf8, problem;
   // A name that does not convert is refused elsewhere; its bytes still give
   // it a key of its own, of odd length, so never equal to a converted one.
-  if (!Convert(fromAnsi_, ansi, &utf8)) return RecordNameKey(ansi) + '\x01';
+  if (!Decode(ansi, &utf8, &problem)) return RecordNameKey(ansi) + '\x01';
   std::u16string units;
   Utf8ToUtf16(utf8, &units);
   std::string key;

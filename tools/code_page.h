@@ -1,30 +1,29 @@
-// A Windows ANSI code page on a Linux host: names into a payload and back again, through iconv.
+// A Windows ANSI code page on the host: names into a payload and back again.
 #pragma once
-
-#include <iconv.h>
 
 #include <memory>
 #include <string>
 
 #include "builder/build_payload.h"
 #include "payload/record_name.h"
+#include "platform/ansi_code_page.h"
 
 namespace kesmar {
 
 // Payloads made here store their names in this code page unless told otherwise.
 constexpr int kDefaultCodePage = 1252;
 
-// Linux names are UTF-8; a payload's names are bytes in the ANSI code page of
-// the Windows machines it is made for, which the launcher uses unconverted.
-// This is the one place where the two meet.
+// The tool's names are UTF-8 (as Linux gives them, and as Windows' UTF-16
+// names are read); a payload's names are bytes in the ANSI code page of the
+// Windows machines it is made for, which the launcher uses unconverted. This
+// is the one place where the two meet.
 class CodePage final : public RecordNameEncoding {
  public:
   // The Windows ANSI code pages: 874, 932, 936, 949, 950 and 1250 to 1258.
   static bool IsAnsiCodePage(int number);
-  // Null, with `problem` set, when `number` is no ANSI code page or iconv
-  // cannot convert it.
+  // Null, with `problem` set, when `number` is no ANSI code page or this
+  // system cannot convert it.
   static std::unique_ptr<CodePage> Open(int number, std::string* problem);
-  ~CodePage() override;
   CodePage(const CodePage&) = delete;
   CodePage& operator=(const CodePage&) = delete;
 
@@ -43,12 +42,10 @@ class CodePage final : public RecordNameEncoding {
   std::string FoldKey(const std::string& ansi) const override;
 
  private:
-  CodePage(int number, iconv_t toAnsi, iconv_t fromAnsi);
-  static bool Convert(iconv_t converter, const std::string& in, std::string* out);
+  CodePage(int number, std::unique_ptr<AnsiCodePage> converter);
 
   int number_;
-  iconv_t toAnsi_;
-  iconv_t fromAnsi_;
+  std::unique_ptr<AnsiCodePage> converter_;
   LeadBytes leadBytes_;
 };
 

@@ -5,14 +5,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iomanip>
 #include <map>
+#include <set>
 
 #include "launcher/font_pass.h"
 #include "payload/payload_format.h"
 #include "payload/record_name.h"
 #include "platform/file_system.h"
+#include "platform/host_files.h"
 #include "tools/launcher_check.h"
 #include "tools/payload_file.h"
 #include "tools/progress_line.h"
@@ -55,6 +56,39 @@ bool WriteNewFile(FileSystem& files, const std::string& path, const uint8_t* dat
   if (written && closed) return true;
   *problem = std::string("cannot write (") + std::strerror(error != 0 ? error : EIO) + ")";
   return false;
+}
+
+// Creates `folder` and every folder above it that is missing.
+bool CreateFolders(FileSystem& files, std::string folder, int* error) {
+  while (folder.size() > 1 && std::strchr(kHostPathSeparators, folder.back()) != nullptr) folder.pop_back();
+  if (InspectPath(folder).kind == PathInfo::kFolder) return true;
+  const size_t separator = folder.find_last_of(kHostPathSeparators);
+  if (separator != std::string::npos && separator > 0 && !CreateFolders(files, folder.substr(0, separator), error)) {
+    return false;
+  }
+  errno = 0;
+  if (files.CreateDirectoryA(folder, nullptr)) return true;
+  *error = errno != 0 ? errno : EIO;
+  return false;
+}
+
+// True when `folder` holds nothing: no entry the listing shows, and none it
+// leaves out because it cannot look at it (a link to nothing).
+bool IsEmptyFolder(FileSystem& files, const std::string& folder, int* error) {
+  FindData entry;
+  errno = 0;
+  auto search = files.FindFirstFileA(folder + "\\*", &entry);
+  if (!search) {
+    *error = errno != 0 ? errno : EIO;
+    return false;
+  }
+  std::set<std::string> listed;
+  do {
+    listed.insert(entry.cFileName);
+  } while (files.FindNextFileA(*search, &entry));
+  listed.erase(".");
+  listed.erase("..");
+  return listed.empty() && UnlistedEntries(folder, {".", ".."}).empty();
 }
 
 }  // namespace
@@ -131,10 +165,10 @@ bool NamesConvert(const std::string& path, const ByteBlock& stream, const CodePa
   for (uint32_t offset = 0; offset < stream.size; offset = record.next, ++index) {
     ReadRecord(stream.data(), stream.size, offset, &record);  // checked by the caller
     std::string utf8, problem;
-    // No sound record name converts to one with a "/", but this is what
-    // extract writes by.
-    if (codePage.Decode(record.name, &utf8, &problem) && utf8.find('/') != std::string::npos) {
-      problem = "converts to a name with a \"/\"";
+    // No sound record name converts to one with a separator, but this is
+    // what extract writes by.
+    if (codePage.Decode(record.name, &utf8, &problem) && utf8.find_first_of(kHostPathSeparators) != std::string::npos) {
+      problem = "converts to a name with a folder separator";
     }
     if (!problem.empty()) {
       err << path << ": record " << index + 1 << " at offset " << offset << ": name \""
@@ -201,18 +235,19 @@ int ExtractPayloadFile(const std::string& path, const std::string& folder, const
     return 1;
   }
   if (!NamesConvert(path, stream, codePage, err, "; nothing extracted")) return 1;
-  // Every file is created new: a name that comes twice would fail halfway.
+  // Every file is created new, so two names Windows takes for one would
+  // fail halfway there (and here, on a file system that ignores case).
   {
-    std::map<std::string, uint32_t> seen;
+    std::map<std::string, std::pair<uint32_t, std::string>> seen;
     PayloadRecord record;
     uint32_t index = 0;
     for (uint32_t offset = 0; offset < stream.size; offset = record.next, ++index) {
       ReadRecord(stream.data(), stream.size, offset, &record);  // checked above
-      const auto [it, added] = seen.emplace(record.name, index);
+      const auto [it, added] = seen.emplace(codePage.FoldKey(record.name), std::make_pair(index, record.name));
       if (!added) {
         err << path << ": record " << index + 1 << " at offset " << offset << ": name \""
-            << ShownRecordName(record.name, codePage) << "\" is also record " << it->second + 1
-            << "'s; nothing extracted\n";
+            << ShownRecordName(record.name, codePage) << "\" is also record " << it->second.first + 1 << "'s (\""
+            << ShownRecordName(it->second.second, codePage) << "\") on Windows; nothing extracted\n";
         return 1;
       }
     }
@@ -220,23 +255,28 @@ int ExtractPayloadFile(const std::string& path, const std::string& folder, const
 
   // Only a new or empty folder: nothing already there can be overwritten or
   // stand in for a record as a link.
-  namespace fs = std::filesystem;
-  std::error_code error;
-  if (fs::exists(fs::symlink_status(folder, error))) {
-    if (!fs::is_directory(fs::symlink_status(folder, error))) {
-      err << folder << ": exists and is not a folder\n";
+  const std::unique_ptr<FileSystem> files = CreateHostFileSystem();
+  const PathInfo at = InspectPath(folder, /*followLinks=*/false);
+  if (at.kind == PathInfo::kMissing) {
+    int error = 0;
+    if (!CreateFolders(*files, folder, &error)) {
+      err << folder << ": cannot create (" << std::strerror(error) << ")\n";
       return 1;
     }
-    if (!fs::is_empty(folder, error) || error) {
-      err << folder << ": " << (error ? "cannot be read (" + error.message() + ")" : "is not empty") << '\n';
-      return 1;
-    }
-  } else if (!fs::create_directories(folder, error)) {
-    err << folder << ": cannot create (" << error.message() << ")\n";
+  } else if (at.kind != PathInfo::kFolder) {
+    err << folder << ": " << (at.kind == PathInfo::kUnreachable ? "cannot be reached (" + std::string(std::strerror(at.error)) + ")"
+                                                               : std::string("exists and is not a folder")) << '\n';
     return 1;
+  } else {
+    int error = 0;
+    const bool empty = IsEmptyFolder(*files, folder, &error);
+    if (!empty || error != 0) {
+      err << folder << ": " << (error != 0 ? "cannot be read (" + std::string(std::strerror(error)) + ")" : "is not empty")
+          << '\n';
+      return 1;
+    }
   }
 
-  const std::unique_ptr<FileSystem> files = CreateNativeFileSystem();
   ProgressLine progress(err, showProgress, "extracting");
   PayloadRecord record;
   uint32_t count = 0;
@@ -245,7 +285,7 @@ int ExtractPayloadFile(const std::string& path, const std::string& folder, const
     ReadRecord(stream.data(), stream.size, offset, &record);  // checked above
     std::string name, problem;
     codePage.Decode(record.name, &name, &problem);  // every name converted above
-    const std::string target = folder + "/" + name;
+    const std::string target = folder + ShownSeparator(folder) + name;
     if (!WriteNewFile(*files, target, record.data, record.dataSize, &problem)) {
       progress.Clear();
       err << target << ": " << problem << '\n';

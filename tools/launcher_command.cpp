@@ -1,9 +1,6 @@
 // MakeLauncher and FindLauncherStub.
 #include "tools/launcher_command.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <sstream>
@@ -11,6 +8,7 @@
 
 #include "builder/build_payload.h"
 #include "pe/launcher_writer.h"
+#include "platform/host_files.h"
 #include "tools/container_commands.h"
 #include "tools/launcher_check.h"
 #include "tools/pack_command.h"
@@ -23,15 +21,6 @@ namespace {
 
 constexpr char kStubName[] = "KesmarSetupWin-stub.exe";
 
-std::string OwnFolder() {
-  std::vector<char> buffer(4096);
-  const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  if (length <= 0) return "";
-  const std::string path(buffer.data(), size_t(length));
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "" : path.substr(0, slash);
-}
-
 std::string SystemError(const char* what, int error) {
   return error == 0 ? std::string(what) : std::string(what) + " (" + std::strerror(error) + ")";
 }
@@ -39,13 +28,13 @@ std::string SystemError(const char* what, int error) {
 }  // namespace
 
 std::string FindLauncherStub(std::string* looked) {
-  const std::string folder = OwnFolder();
-  const std::string candidates[] = {folder + "/../lib/kesmar-pack/" + kStubName, folder + "/" + kStubName,
-                                    folder + "/../win32/" + kStubName};
+  const std::string folder = ExecutableFolder();
+  const char s = ShownSeparator(folder);
+  const std::string candidates[] = {folder + s + ".." + s + "lib" + s + "kesmar-pack" + s + kStubName,
+                                    folder + s + kStubName, folder + s + ".." + s + "win32" + s + kStubName};
   looked->clear();
   for (const std::string& candidate : candidates) {
-    struct stat st;
-    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return candidate;
+    if (InspectPath(candidate).kind == PathInfo::kFile) return candidate;
     *looked += (looked->empty() ? "" : ", ") + candidate;
   }
   return "";

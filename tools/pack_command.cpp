@@ -1,12 +1,12 @@
 // PackFolder: the builder over a host folder, told to a person.
 #include "tools/pack_command.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
+#include <cstring>
 
 #include "builder/build_payload.h"
 #include "payload/payload_format.h"
+#include "platform/host_files.h"
 #include "tools/launcher_check.h"
 #include "tools/pack_input.h"
 #include "tools/payload_file.h"
@@ -16,7 +16,7 @@ namespace kesmar {
 namespace {
 
 // Hears a build and tells a person about it, with paths shown the way the
-// user gave them: "/" between the folder and a file name.
+// user gave them, and the host's separator between the folder and a name.
 class PackReport final : public BuildObserver {
  public:
   PackReport(std::ostream& err, bool showProgress, std::string inputFolder, const CodePage& codePage,
@@ -24,6 +24,7 @@ class PackReport final : public BuildObserver {
       : err_(err),
         progress_(err, showProgress, "packing"),
         inputFolder_(std::move(inputFolder)),
+        separator_(ShownSeparator(job.folder)),
         codePage_(codePage),
         forLauncher_(job.forLauncher),
         warnLongNames_(job.warnLongNames) {}
@@ -66,7 +67,7 @@ class PackReport final : public BuildObserver {
   std::string ShowPath(const std::string& path) const {
     const std::string prefix = inputFolder_ + "\\";
     if (path.compare(0, prefix.size(), prefix) == 0) {
-      return inputFolder_ + "/" + PrintableName(path.substr(prefix.size()));
+      return inputFolder_ + separator_ + PrintableName(path.substr(prefix.size()));
     }
     return path;
   }
@@ -74,7 +75,7 @@ class PackReport final : public BuildObserver {
   // `shown` is a file's name as it may be shown.
   void Warn(const std::string& shown, const std::string& why) {
     progress_.Clear();
-    err_ << inputFolder_ << "/" << shown << ": warning: " << why << '\n';
+    err_ << inputFolder_ << separator_ << shown << ": warning: " << why << '\n';
   }
 
   bool RefuseFor(const std::string& problem) {
@@ -87,6 +88,7 @@ class PackReport final : public BuildObserver {
   std::ostream& err_;
   ProgressLine progress_;
   std::string inputFolder_;
+  char separator_;  // the one the user wrote the folder with
   const CodePage& codePage_;
   bool forLauncher_;
   bool warnLongNames_;
@@ -98,8 +100,12 @@ class PackReport final : public BuildObserver {
 int PackFolder(const PackJob& job, const CodePage& codePage, std::ostream& out, std::ostream& err,
                bool showProgress) {
   // "dir/" and "dir" are the same folder; keep messages free of "dir//name".
+  // "C:\" is not "C:", though: that is the current folder of drive C.
   std::string inputFolder = job.folder;
-  while (inputFolder.size() > 1 && inputFolder.back() == '/') inputFolder.pop_back();
+  while (inputFolder.size() > 1 && std::strchr(kHostPathSeparators, inputFolder.back()) != nullptr &&
+         !(inputFolder.size() == 3 && inputFolder[1] == ':')) {
+    inputFolder.pop_back();
+  }
 
   PackReport report(err, showProgress, inputFolder, codePage, job);
   auto files = CreatePackInputFileSystem(job.ownOutput.empty() ? job.output : job.ownOutput,
@@ -110,8 +116,7 @@ int PackFolder(const PackJob& job, const CodePage& codePage, std::ostream& out, 
   report.Finish();
   if (!built) return kToolFailed;
   if (job.summary) {
-    struct stat st;
-    const uint64_t written = ::stat(job.output.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+    const uint64_t written = InspectPath(job.output).size;
     char ratio[16];
     std::snprintf(ratio, sizeof ratio, "%.1f%%",
                   report.total() == 0 ? 0.0 : 100.0 * double(written) / double(report.total()));

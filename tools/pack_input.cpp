@@ -1,10 +1,6 @@
 // OutputPathProblem and the file system kesmar-pack hands the builder.
 #include "tools/pack_input.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -12,27 +8,24 @@
 #include <set>
 #include <vector>
 
+#include "platform/host_files.h"
 #include "platform/ntfs_order.h"
 #include "tools/temporary_files.h"
 
 namespace kesmar {
 namespace {
 
+size_t LastSeparator(const std::string& path) { return path.find_last_of(kHostPathSeparators); }
+
 std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
+  const size_t slash = LastSeparator(path);
   if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
+  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
 std::string BaseName(const std::string& path) {
-  const size_t slash = path.rfind('/');
+  const size_t slash = LastSeparator(path);
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool SameFolder(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
 }
 
 // Six characters as CreateUniqueFile picks them.
@@ -79,7 +72,7 @@ class PackInputFileSystem final : public FileSystem {
     std::string folder = pattern.substr(0, pattern.size() - 2);  // less "\\*"
     std::replace(folder.begin(), folder.end(), '\\', '/');
     if (folder.empty()) folder = "/";
-    const bool besideOutput = SameFolder(folder, outputFolder_);
+    const bool besideOutput = SameFile(folder, outputFolder_);
 
     auto listed = std::make_unique<ListedEntries>();
     std::set<std::string> seen;
@@ -124,7 +117,7 @@ class PackInputFileSystem final : public FileSystem {
   // before it is renamed into place or deleted.
   std::unique_ptr<OutputFile> CreateNewFileA(const std::string& path) override {
     const std::string native = Native(path);
-    SignalsHeld held;
+    InterruptsHeld held;
     auto file = files_->CreateNewFileA(path);
     if (file && !RegisterTemporaryFile(native)) {
       file.reset();
@@ -191,22 +184,11 @@ class PackInputFileSystem final : public FileSystem {
 
   // The listing leaves out what it cannot look at: each such entry, and why.
   static void AddUnlisted(const std::string& folder, const std::set<std::string>& seen, Skipped* unlisted) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return;
-    while (const dirent* entry = ::readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (seen.count(name) != 0) continue;
-      const std::string path = folder + "/" + name;
-      struct stat st;
-      errno = 0;
-      if (::stat(path.c_str(), &st) == 0) continue;  // appeared after the listing
-      const int error = errno;
-      const bool link = ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-      unlisted->emplace_back(name, link && error == ENOENT
-                                       ? std::string("a link to nothing, not packed")
-                                       : std::string("cannot be read (") + std::strerror(error) + "), not packed");
+    for (const UnlistedEntry& entry : UnlistedEntries(folder, seen)) {
+      unlisted->emplace_back(entry.name, entry.danglingLink ? std::string("a link to nothing, not packed")
+                                                            : std::string("cannot be read (") +
+                                                                  std::strerror(entry.error) + "), not packed");
     }
-    ::closedir(dir);
   }
 
   std::unique_ptr<FileSystem> files_;
@@ -218,22 +200,20 @@ class PackInputFileSystem final : public FileSystem {
 }  // namespace
 
 std::string OutputPathProblem(const std::string& output) {
-  struct stat st;
-  if (!output.empty() && output.back() == '/') return "names a folder; -o takes a file name";
-  if (::stat(output.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return "is a folder; -o takes a file name";
-    if (!S_ISREG(st.st_mode)) return "exists and is not a regular file";
-  }
+  if (!output.empty() && LastSeparator(output) == output.size() - 1) return "names a folder; -o takes a file name";
+  const PathInfo target = InspectPath(output);
+  if (target.kind == PathInfo::kFolder) return "is a folder; -o takes a file name";
+  if (target.kind == PathInfo::kOther) return "exists and is not a regular file";
   const std::string folder = FolderOf(output);
-  errno = 0;
-  if (::stat(folder.c_str(), &st) != 0) {
+  const PathInfo parent = InspectPath(folder);
+  if (parent.kind == PathInfo::kMissing || parent.kind == PathInfo::kUnreachable) {
     return "cannot be written: folder \"" + folder + "\" " +
-           (errno == ENOENT ? std::string("does not exist")
-                            : std::string("cannot be reached (") + std::strerror(errno) + ")");
+           (parent.kind == PathInfo::kMissing ? std::string("does not exist")
+                                               : std::string("cannot be reached (") + std::strerror(parent.error) + ")");
   }
-  if (!S_ISDIR(st.st_mode)) return "cannot be written: \"" + folder + "\" is not a folder";
-  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-    return "cannot be written: folder \"" + folder + "\" is not writable (" + std::strerror(errno) + ")";
+  if (parent.kind != PathInfo::kFolder) return "cannot be written: \"" + folder + "\" is not a folder";
+  if (const int error = FolderWriteError(folder)) {
+    return "cannot be written: folder \"" + folder + "\" is not writable (" + std::strerror(error) + ")";
   }
   return "";
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/host_files.h"
 
 namespace kesmar {
 
@@ -33,6 +34,6 @@ using SkippedEntry = std::function<void(const std::string& name, const std::stri
 //   is renamed into place or deleted, so that an interrupt deletes it.
 // `files` is the file system it looks through: the host's, but for tests.
 std::unique_ptr<FileSystem> CreatePackInputFileSystem(const std::string& ownOutput, SkippedEntry skipped,
-                                                      std::unique_ptr<FileSystem> files = CreateNativeFileSystem());
+                                                      std::unique_ptr<FileSystem> files = CreateHostFileSystem());
 
 }  // namespace kesmar

@@ -1,13 +1,13 @@
 // kesmar-pack's options, parsed with CLI11, and the bare run that packs ./finst.
 #include "tools/pack_tool.h"
 
-#include <sys/stat.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "builder/build_payload.h"
+#include "platform/host_files.h"
 #include "tools/code_page.h"
 #include "tools/container_commands.h"
 #include "tools/launcher_check.h"
@@ -73,8 +73,7 @@ int PackFinst(std::ostream& out, std::ostream& err, bool showProgress) {
   job.folder = kBuilderInputFolder;
   job.output = kBuilderOutputFile;
   const int code = PackFolder(job, *codePage, out, err, showProgress);
-  struct stat st;
-  if (code != kToolOk && (::stat(kBuilderInputFolder, &st) != 0 || !S_ISDIR(st.st_mode))) {
+  if (code != kToolOk && InspectPath(kBuilderInputFolder).kind != PathInfo::kFolder) {
     // Someone who typed the name alone may not know of the bare run.
     err << "kesmar-pack: with no command it packs ./finst; kesmar-pack --help lists the commands\n";
   }
@@ -115,6 +114,8 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
   app.footer(kFooter);
   app.set_version_flag("--version", std::string("kesmar-pack ") + kVersion);
   app.require_subcommand(0, 1);
+  // "/tmp/x" is a path, on Windows too: options are written with "-" alone.
+  app.allow_windows_style_options(false);
 
   CLI::App* launcher = app.add_subcommand(
       "launcher", "pack DIR as pack does, or take a container, and write it into the launcher stub");
@@ -195,8 +196,10 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
                                "\"; write -o FILE or --output=FILE");
   }
   // The builder separates folder and file with a backslash, which the host's
-  // file system turns into "/"; one inside a name would move it.
-  if (command == pack || command == launcher || command == extract) {
+  // file system turns into "/"; one inside a name would move it. On Windows
+  // it is a separator anyway.
+  const bool backslashSeparates = std::strchr(kHostPathSeparators, '\\') != nullptr;
+  if (!backslashSeparates && (command == pack || command == launcher || command == extract)) {
     if (r.folder.find('\\') != std::string::npos || r.output.find('\\') != std::string::npos) {
       return UsageError(err, name + ": folder and output names cannot hold a backslash here");
     }

@@ -4,9 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
+#include "platform/host_files.h"
 #include "platform/ntfs_order.h"
 #include "pe/pe_resource.h"
 
@@ -32,30 +31,31 @@ std::string Hex2(unsigned value) {
 }  // namespace
 
 bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* problem) {
-  std::error_code error;
-  if (std::filesystem::is_directory(path, error)) {
+  const PathInfo info = InspectPath(path);
+  if (info.kind == PathInfo::kFolder) {
     *problem = "is a folder, not a file";
     return false;
   }
+  if (info.kind == PathInfo::kMissing || info.kind == PathInfo::kUnreachable) {
+    *problem = std::string("cannot open (") + std::strerror(info.error) + ")";
+    return false;
+  }
+  if (info.kind != PathInfo::kFile) {
+    *problem = "cannot read (not a regular file?)";
+    return false;
+  }
+  if (info.size > UINT32_MAX) {
+    *problem = "4 GiB or larger";
+    return false;
+  }
   errno = 0;
-  std::ifstream in(path, std::ios::binary);
+  const std::unique_ptr<InputFile> in = CreateHostFileSystem()->OpenFileForReading(path);
   if (!in) {
     *problem = std::string("cannot open (") + std::strerror(errno != 0 ? errno : ENOENT) + ")";
     return false;
   }
-  in.seekg(0, std::ios::end);
-  const std::streamoff length = in.tellg();
-  if (length < 0) {
-    *problem = "cannot read (not a regular file?)";
-    return false;
-  }
-  if (uint64_t(length) > UINT32_MAX) {
-    *problem = "4 GiB or larger";
-    return false;
-  }
-  in.seekg(0);
-  bytes->resize(size_t(length));
-  if (length > 0 && !in.read(reinterpret_cast<char*>(bytes->data()), length)) {
+  bytes->resize(size_t(info.size));
+  if (info.size > 0 && in->Read(bytes->data(), uint32_t(info.size)) != info.size) {
     *problem = "cannot read";
     return false;
   }
@@ -159,7 +159,9 @@ std::string PrintableName(const std::string& name) {
   for (size_t i = 0; i < name.size();) {
     const unsigned char c = static_cast<unsigned char>(name[i]);
     const size_t length = Utf8SequenceLength(name, i);
-    if (length == 0 || c < 32 || c == 127) {
+    // C1 controls (C2 80 to C2 9F) act on some terminals as escapes do.
+    const bool c1 = c == 0xC2 && length == 2 && uint8_t(name[i + 1]) <= 0x9F;
+    if (length == 0 || c < 32 || c == 127 || c1) {
       shown += EscapedByte(c);
       ++i;
     } else {

@@ -43,9 +43,9 @@ bool DecodePayloadFile(const PayloadFile& file, ByteBlock* stream, std::string* 
 std::string DescribeContainerFault(ContainerFault fault, const PayloadFile& file);
 std::string DescribeStreamFault(const RecordStreamFault& fault, uint32_t streamSize, const CodePage& codePage);
 
-// A UTF-8 name as it may be shown on a terminal: bytes below 32, 127, and
-// bytes that are not part of valid UTF-8 become \xNN; the rest is shown as
-// it is.
+// A UTF-8 name as it may be shown on a terminal: bytes below 32, 127, the
+// C1 controls U+0080 to U+009F, and bytes that are not part of valid UTF-8
+// become \xNN; the rest is shown as it is.
 std::string PrintableName(const std::string& name);
 
 // A record name, in the bytes of `codePage`, as it may be shown: converted to

@@ -1,34 +1,22 @@
-// kesmar-pack's temporary files beside its output, removed again on SIGINT and SIGTERM.
+// kesmar-pack's temporary files beside its output, removed again when the run is interrupted.
 #pragma once
-
-#include <signal.h>
 
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/interrupts.h"
 
 namespace kesmar {
 
-// Installs handlers for SIGINT and SIGTERM that delete every temporary file
-// registered below and then end the process by the same signal, so that an
-// interrupted run leaves the folder as it found it. Idempotent.
+// Makes an interrupt (SIGINT or SIGTERM; Ctrl-C or a closed console on
+// Windows) delete every temporary file registered below before it ends the
+// process, so that an interrupted run leaves the folder as it found it.
+// Idempotent.
 void InstallTemporaryFileCleanup();
 
-// While alive, SIGINT and SIGTERM wait: hold one across creating a file and
-// registering it, so that no signal comes between the two.
-class SignalsHeld {
- public:
-  SignalsHeld();
-  ~SignalsHeld();
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t previous_;
-};
-
-// A signal from now on deletes `path`. False when there is no room left to
-// note it (a few files at a time) or the path is too long to be a file.
+// An interrupt from now on deletes `path`. False when there is no room left
+// to note it (a few files at a time) or the path is too long to note.
+// Hold InterruptsHeld across creating the file and registering it.
 bool RegisterTemporaryFile(const std::string& path);
 // `path` is no longer the tool's to delete: renamed into place or deleted.
 void ForgetTemporaryFile(const std::string& path);

@@ -1,7 +1,9 @@
 // The listing order that makes builds on Linux match builds on Windows.
 #include <gtest/gtest.h>
 
+#include <locale.h>
 #include <sys/stat.h>
+#include <wctype.h>
 
 #include <algorithm>
 
@@ -19,6 +21,18 @@ TEST(NtfsOrder, UpperCasedOrdinalComparison) {
   // '_' (0x5F) sorts after upper-case letters but before '~'; "[" is 0x5B.
   const std::vector<std::string> expected = {"10", "9", "A", "a1", "b", "Z", "[", "_x", "~", "é"};
   EXPECT_EQ(names, expected);
+}
+
+// The table both builds share holds what the C library of this machine says,
+// unit for unit: a table made by another Unicode version would show here.
+TEST(NtfsOrder, UpcaseTableIsTheCLibrarysSimpleUpperCase) {
+  const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+  ASSERT_NE(unicode, locale_t(0));
+  for (uint32_t unit = 0; unit <= 0xFFFF; ++unit) {
+    const wint_t upper = (unit >= 0xD800 && unit <= 0xDFFF) ? unit : towupper_l(wint_t(unit), unicode);
+    ASSERT_EQ(uint32_t(NtfsUpcase(char16_t(unit))), upper <= 0xFFFF ? upper : unit) << std::hex << unit;
+  }
+  freelocale(unicode);
 }
 
 TEST(PosixListing, YieldsDotsFoldersAndFilesInNtfsOrder) {
