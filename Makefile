@@ -1,19 +1,20 @@
 # KesmarSetupWin front door.
-#   make          build the host tools and the 32-bit Windows programs,
-#                 the launcher with the sample payload among them
+#   make          build the host tools, the 32-bit Windows programs (the launcher
+#                 with the sample payload among them) and kesmar-pack.exe for 64-bit Windows
 #   make demo     build and run the sample launcher under Wine, and tell what happened
 #   make test     install what is missing, build, run every test suite
-#                 (host, host under ASan+UBSan, fuzz seeds and smoke, win32 under Wine)
+#                 (host, host under ASan+UBSan, fuzz seeds and smoke, win32 and win64 under Wine)
 #   make launcher FINST=<folder> [CODEPAGE=<n>] | PAYLOAD=<file> [OUT=<path>]
 #                 [SIGN_CERT=<pem> SIGN_KEY=<pem> | SIGN_PKCS12=<file>]
 #                 [SIGN_PASSWORD=<text> | SIGN_PASSWORD_FILE=<file>] [SIGN_TIMESTAMP_URL=<url>]
 #   make fuzz     fuzz each libFuzzer target for FUZZ_SECONDS (default 300)
-#   make package  the Debian package build/kesmar-pack_<version>_amd64.deb
+#   make package  the Debian package build/kesmar-pack_<version>_amd64.deb and the
+#                 Windows zip build/kesmar-pack-<version>-windows-x64.zip
 #   make bench    time the builder and the extraction beside xz and 7zz (never part of make test)
-.PHONY: package all host win32 asan fuzz-build deps test test-host test-win32 test-asan test-fuzz fuzz \
+.PHONY: package all host win32 win64 asan fuzz-build deps test test-host test-win32 test-win64 test-asan test-fuzz fuzz \
 	launcher demo bench clean
 
-all: host win32
+all: host win32 win64
 
 deps:
 	@bash scripts/install-deps.sh
@@ -23,6 +24,9 @@ build/host/CMakeCache.txt:
 
 build/win32/CMakeCache.txt:
 	cmake --preset win32 >/dev/null
+
+build/win64/CMakeCache.txt:
+	cmake --preset win64 >/dev/null
 
 build/asan/CMakeCache.txt:
 	cmake --preset asan >/dev/null
@@ -36,6 +40,10 @@ host: build/host/CMakeCache.txt
 # The Windows build packs payloads with the host kesmar-pack.
 win32: host build/win32/CMakeCache.txt
 	cmake --build --preset win32
+
+# kesmar-pack.exe for 64-bit Windows; its tests use the host and win32 trees.
+win64: host build/win64/CMakeCache.txt
+	cmake --build --preset win64
 
 # The host unit tests again, built by clang with AddressSanitizer and
 # UndefinedBehaviorSanitizer: any report, leaks included, fails the run.
@@ -70,9 +78,10 @@ launcher:
 # tool and the stub that the Windows build makes. The same tree gives the same
 # bytes (dates from the last commit); the umask would set the modes of the
 # .deb's archive members.
-package: host build/win32/CMakeCache.txt
+package: host build/win32/CMakeCache.txt build/win64/CMakeCache.txt
 	cmake --build --preset win32 --target KesmarSetupWin-stub
 	cd build/host && umask 022 && cpack
+	cmake --build --preset win64 --target kesmar_pack_zip
 
 demo: deps
 	$(MAKE) all
@@ -80,13 +89,16 @@ demo: deps
 
 test: deps
 	$(MAKE) all asan fuzz-build
-	$(MAKE) test-host test-asan test-fuzz test-win32
+	$(MAKE) test-host test-asan test-fuzz test-win32 test-win64
 
 test-host:
 	ctest --preset host
 
 test-win32:
 	ctest --preset win32
+
+test-win64:
+	ctest --preset win64
 
 test-asan:
 	ctest --preset asan

@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """Holds what a linker map shows went into a program against the package's copyright file.
 
-    check_linked_parts.py MAP COPYRIGHT [--stub EXE] [--absent FOLDER]...
+    check_linked_parts.py MAP COPYRIGHT [--stub EXE | --exe EXE] [--absent FOLDER]...
 
 Every contributing input of the link is our own (named relative to the link's
 folder) or belongs to a part of PARTS, whose stanza, with a licence, the
-copyright file must have; an input of no known part fails. With --stub, EXE
-is the launcher stub the map describes: it must hold no winpthreads, import
-only the system DLLs of check_launcher_imports.py, and name no FOLDER nor any
-folder of the compiler's that the link read. Prints each failure; exit 1 if any.
+copyright file must have; an input of no known part fails. With --stub or
+--exe, EXE is the Windows program the map describes (the launcher stub, or
+kesmar-pack.exe): it must hold no winpthreads, import only the system DLLs of
+check_launcher_imports.py, and name no FOLDER nor any folder of the
+compiler's that the link read. Prints each failure; exit 1 if any.
 """
 
 import argparse
@@ -24,7 +25,7 @@ from pe_resources import PeFile  # noqa: E402
 PARTS = [
     ("LZMA SDK", r"(^|/)liblzma_sdk\.a$", "LzFind.c LzmaEnc.c LzmaDec.c"),
     ("winpthreads", r"/lib(win)?pthread[^/]*$", "mingw-w64-libraries/winpthreads/*"),
-    ("mingw-w64 runtime", r"^/usr/i686-w64-mingw32/lib/", "mingw-w64-crt/*"),
+    ("mingw-w64 runtime", r"^/usr/(i686|x86_64)-w64-mingw32/lib/", "mingw-w64-crt/*"),
     ("libstdc++", r"/libstdc\+\+[^/]*$", "libstdc++-v3/*"),
     ("libgcc", r"/(libgcc(_eh|_s)?\.[^/]*|crt(begin|end)S?\.o)$", "libgcc/*"),
     ("GNU C Library", r"/(S?crt1\.o|crt[in]\.o|lib(c|m|mvec)\.so[^/]*|libc_nonshared\.a|ld-linux[^/]*)$",
@@ -50,11 +51,11 @@ def licensed_stanzas(copyright_text):
     return {s["Files"].strip() for s in stanzas if "Files" in s and s.get("License", "").strip()}
 
 
-def check_stub(data, files, absent, failures):
+def check_exe(data, files, absent, failures):
     threads = sorted(path for path in files if part_of(path) == "winpthreads")
     if threads or b"winpthread" in data:
-        failures.append("winpthreads is linked into the stub: %s" % (threads or "its name is in the exe"))
-    failures += ["the stub imports %s, not an allowed system DLL" % dll
+        failures.append("winpthreads is linked in: %s" % (threads or "its name is in the exe"))
+    failures += ["imports %s, not an allowed system DLL" % dll
                  for dll in sorted(PeFile(data).imports()) if dll.lower() not in SYSTEM_DLLS]
     # The compiler's folders as the link named them and normalised, and the one above, where its headers lie.
     folders = set()
@@ -62,7 +63,7 @@ def check_stub(data, files, absent, failures):
         real = os.path.dirname(os.path.normpath(path))
         folders |= {path.split("/../")[0] if "/../" in path else os.path.dirname(path), real, os.path.dirname(real)}
     folders = {folder for folder in folders if folder.count("/") > 1} | set(absent)
-    failures += ["the stub names the build machine's folder %s" % folder
+    failures += ["names the build machine's folder %s" % folder
                  for folder in sorted(folders) if folder.encode() in data]
 
 
@@ -70,7 +71,7 @@ def main():
     parser = argparse.ArgumentParser(usage=__doc__)
     parser.add_argument("map_file")
     parser.add_argument("copyright_file")
-    parser.add_argument("--stub")
+    parser.add_argument("--stub", "--exe", dest="exe")
     parser.add_argument("--absent", action="append", default=[])
     args = parser.parse_args()
     with open(args.map_file, encoding="utf-8", errors="replace") as f:
@@ -86,10 +87,10 @@ def main():
         elif part and stanza[part] not in named:
             failures.append("%s is linked (%s), but no stanza 'Files: %s' gives its licence"
                             % (part, path, stanza[part]))
-    if args.stub:
-        with open(args.stub, "rb") as f:
-            check_stub(f.read(), files, args.absent, failures)
-    name = os.path.basename(args.stub or args.map_file)
+    if args.exe:
+        with open(args.exe, "rb") as f:
+            check_exe(f.read(), files, args.absent, failures)
+    name = os.path.basename(args.exe or args.map_file)
     for failure in failures:
         print("%s: %s" % (name, failure))
     if not failures:

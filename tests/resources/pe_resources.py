@@ -1,4 +1,4 @@
-"""Reads a 32-bit PE file's headers and resource tree (standard library only)."""
+"""Reads a PE file's headers, imports and resource tree, PE32 or PE32+ (standard library only)."""
 
 import struct
 
@@ -30,11 +30,14 @@ class PeFile:
          self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
         optional = pe + 24
         self.magic = struct.unpack_from("<H", data, optional)[0]
-        if self.magic != 0x10B:
-            raise PeError("not PE32 (optional header magic 0x%x)" % self.magic)
+        if self.magic not in (0x10B, 0x20B):
+            raise PeError("not PE32 or PE32+ (optional header magic 0x%x)" % self.magic)
+        # PE32+ has 8-byte image base and stack sizes, 16 bytes more before the directories.
+        wide = 16 if self.magic == 0x20B else 0
+        self.thunk_size = 8 if wide else 4
         self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, optional + 68)
-        directory_count = struct.unpack_from("<I", data, optional + 92)[0]
-        self.directories = [struct.unpack_from("<II", data, optional + 96 + 8 * i)
+        directory_count = struct.unpack_from("<I", data, optional + 92 + wide)[0]
+        self.directories = [struct.unpack_from("<II", data, optional + 96 + wide + 8 * i)
                             for i in range(directory_count)]
         table = optional + optional_size
         self.sections = []
@@ -68,15 +71,16 @@ class PeFile:
                 return found
             functions = found.setdefault(self._string(name_rva), [])
             entry = self.offset(lookup or address)
+            ordinal_flag = 1 << (8 * self.thunk_size - 1)
             while True:
-                value = struct.unpack_from("<I", self.data, entry)[0]
+                value = struct.unpack_from("<Q" if self.thunk_size == 8 else "<I", self.data, entry)[0]
                 if value == 0:
                     break
-                if value & 0x80000000:
+                if value & ordinal_flag:
                     functions.append("#%d" % (value & 0xFFFF))
                 else:
-                    functions.append(self._string(value + 2))
-                entry += 4
+                    functions.append(self._string((value & 0x7FFFFFFF) + 2))
+                entry += self.thunk_size
             at += 20
 
     def _string(self, rva):

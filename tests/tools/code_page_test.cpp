@@ -10,6 +10,7 @@
 #include "tests/support/payload_helpers.h"
 #include "tests/support/pe_image.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/tool_runner.h"
 #include "tools/code_page.h"
 #include "tools/pack_tool.h"
 #include "tools/payload_file.h"
@@ -18,11 +19,10 @@ namespace kesmar::testing {
 namespace {
 
 int Tool(const std::vector<std::string>& args, std::string* out, std::string* err) {
-  std::ostringstream o, e;
-  const int code = RunKesmarPack(args, o, e, false);
-  *out = o.str();
-  *err = e.str();
-  return code;
+  const ToolRun run = RunTool(args);
+  *out = run.out;
+  *err = run.err;
+  return run.code;
 }
 
 // One folder per case, packed with the code page, then listed and extracted
@@ -33,6 +33,7 @@ TEST(CodePages, NamesIntoPayloadsAndBack) {
     std::vector<std::string> names;  // besides KesmarSetup.exe, in UTF-8
     std::vector<Bytes> stored;       // in NTFS order; empty when refused
     std::string refusal;             // after "<folder>/"
+    bool linuxOnly = false;          // a name Windows cannot have
   };
   const std::vector<Case> cases = {
       {1252, {"caf\u00e9.txt", "\u00fcber.txt", "\u20acuro.txt", "\u00c92.txt"},
@@ -41,12 +42,15 @@ TEST(CodePages, NamesIntoPayloadsAndBack) {
       {932, {"\u30bd.txt", "\u65e5\u672c.txt"}, {"KesmarSetup.exe", "\x83\x5C.txt", "\x93\xFA\x96{.txt"}, ""},
       {1252, {"\u65e5\u672c.txt"}, {}, "\u65e5\u672c.txt: not representable in code page 1252 (--codepage N takes another)"},
       {1251, {"caf\u00e9.txt"}, {}, "caf\u00e9.txt: not representable in code page 1251 (--codepage N takes another)"},
-      {1252, {"\xFF.txt"}, {}, "\\xFF.txt: not valid UTF-8"},
+      {1252, {"\xFF.txt"}, {}, "\\xFF.txt: not valid UTF-8", true},
+      // A C1 control character: Windows' table would take it, iconv would not.
+      {1252, {"\u0081.txt"}, {}, "\\xC2\\x81.txt: not representable in code page 1252 (--codepage N takes another)"},
       // One file on Windows, told apart only by the code page's own case folding.
       {1252, {"\u00e9.txt", "\u00c9.txt"}, {}, "\u00e9.txt: same name as \u00c9.txt apart from letter case"},
       {1251, {"\u0434.txt", "\u0414.txt"}, {}, "\u0434.txt: same name as \u0414.txt apart from letter case"},
   };
   for (const Case& c : cases) {
+    if (c.linuxOnly && RunsWindowsTool()) continue;
     const std::string what = std::to_string(c.codePage) + " " + c.names[0];
     TempDir dir;
     dir.Write("finst/KesmarSetup.exe", ProgramImage());
@@ -64,6 +68,21 @@ TEST(CodePages, NamesIntoPayloadsAndBack) {
     }
     ASSERT_EQ(code, 0) << what << err;
     ASSERT_EQ(Tool({"verify", "--codepage", cp, payload}, &out, &err), 0) << what << err;
+    if (RunsWindowsTool()) {
+      // kesmar-pack.exe and this system's own write the same container, and
+      // the same launcher around it.
+      const std::vector<uint8_t> stub = LauncherStubImage();
+      dir.Write("stub.exe", std::string(stub.begin(), stub.end()));
+      const std::string stubPath = (dir.path() / "stub.exe").string();
+      std::ostringstream quiet;
+      ASSERT_EQ(RunKesmarPack({"pack", finst, "--codepage", cp, "-o", payload + ".here"}, quiet, quiet, false), 0);
+      EXPECT_EQ(dir.Read("p.lzma"), dir.Read("p.lzma.here")) << what;
+      ASSERT_EQ(Tool({"launcher", finst, "--codepage", cp, "--stub", stubPath, "-o", payload + ".exe"}, &out, &err), 0)
+          << what << err;
+      ASSERT_EQ(RunKesmarPack({"launcher", finst, "--codepage", cp, "--stub", stubPath, "-o", payload + ".here.exe"},
+                              quiet, quiet, false), 0);
+      EXPECT_EQ(dir.Read("p.lzma.exe"), dir.Read("p.lzma.here.exe")) << what;
+    }
 
     // The way back: list shows, and extract writes, the folder's own names.
     ASSERT_EQ(Tool({"list", "--codepage", cp, payload}, &out, &err), 0) << what;
