@@ -7,6 +7,8 @@ packages=(
   # mingw-w64 in both thread models: posix for the test programs (GoogleTest),
   # win32 for the launcher stub.
   g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 mingw-w64-i686-dev
+  # kesmar-pack.exe for 64-bit Windows, in the win32 thread model.
+  g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   lzma-dev liblzma-dev xz-utils 7zip
   googletest libgtest-dev
   fonts-dejavu-core
