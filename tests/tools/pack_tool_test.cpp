@@ -490,6 +490,28 @@ TEST(PackTool, OutputIsWrittenOnlyThroughFilesItCreates) {
   }
 }
 
+// Every command with paths of more than 260 characters, which Windows'
+// plain calls do not reach.
+TEST(PackTool, PathsLongerThan260Characters) {
+  TempDir dir;
+  std::string deep;
+  for (char c = 'a'; c < 'g'; ++c) deep += std::string(50, c) + "/";
+  dir.Write(deep + "in/KesmarSetup.exe", kSetup);
+  dir.Write(deep + "in/a.txt", "abc");
+  const std::string stub = WriteStub(dir);
+  const std::string at = (dir.path() / deep).string();
+  ASSERT_GT(at.size(), 300u);
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"pack", at + "in", "-o", at + "p.lzma"},
+                                             {"launcher", at + "in", "--stub", stub, "-o", at + "p.exe"},
+                                             {"verify", at + "p.exe"},
+                                             {"extract", at + "p.lzma", at + "out"}}) {
+    const ToolRun run = Tool(args);
+    EXPECT_EQ(run.code, 0) << args[0] << ": " << run.err;
+  }
+  EXPECT_EQ(dir.Read(deep + "out/a.txt"), "abc");
+}
+
 // A file system may list no "." and "..": a folder holding nothing but the
 // tool's own output then lists nothing, and has nothing to pack.
 TEST(PackTool, FolderListingOnlyOwnFilesWithoutDotsHasNothingToPack) {
