@@ -71,6 +71,37 @@ bool Utf8ToUtf16(const std::string& text, std::u16string* units) {
   return valid;
 }
 
+bool Utf16ToUtf8(const std::u16string& units, std::string* utf8) {
+  bool valid = true;
+  utf8->clear();
+  for (size_t i = 0; i < units.size(); ++i) {
+    uint32_t point = units[i];
+    if (point >= 0xD800 && point < 0xDC00 && i + 1 < units.size() && (units[i + 1] & 0xFC00) == 0xDC00) {
+      point = 0x10000 + ((point - 0xD800) << 10) + (units[++i] - 0xDC00);
+    } else if (point >= 0xD800 && point < 0xE000) {
+      *utf8 += char(0xFF);
+      valid = false;
+      continue;
+    }
+    if (point < 0x80) {
+      *utf8 += char(point);
+    } else if (point < 0x800) {
+      *utf8 += char(0xC0 | (point >> 6));
+      *utf8 += char(0x80 | (point & 0x3F));
+    } else if (point < 0x10000) {
+      *utf8 += char(0xE0 | (point >> 12));
+      *utf8 += char(0x80 | ((point >> 6) & 0x3F));
+      *utf8 += char(0x80 | (point & 0x3F));
+    } else {
+      *utf8 += char(0xF0 | (point >> 18));
+      *utf8 += char(0x80 | ((point >> 12) & 0x3F));
+      *utf8 += char(0x80 | ((point >> 6) & 0x3F));
+      *utf8 += char(0x80 | (point & 0x3F));
+    }
+  }
+  return valid;
+}
+
 char16_t NtfsUpcase(char16_t unit) {
   // The run with the first `last` at or past the unit holds it, if any does.
   const UpcaseRun* run = std::lower_bound(std::begin(kUpcaseRuns), std::end(kUpcaseRuns), unit,
@@ -85,6 +116,12 @@ bool NtfsNameLess(const std::string& a, const std::string& b) {
   Utf8ToUtf16(b, &ub);
   return std::lexicographical_compare(ua.begin(), ua.end(), ub.begin(), ub.end(),
                                       [](char16_t x, char16_t y) { return NtfsUpcase(x) < NtfsUpcase(y); });
+}
+
+bool ListingLess(const std::string& a, const std::string& b) {
+  if (NtfsNameLess(a, b)) return true;
+  if (NtfsNameLess(b, a)) return false;
+  return a < b;
 }
 
 }  // namespace kesmar

@@ -67,13 +67,7 @@ class PosixFileSystem final : public FileSystem {
     // Windows lists NTFS folders in this order; sorting here makes a build on
     // Linux deterministic and equal to one on Windows.
     std::sort(search->entries.begin(), search->entries.end(),
-              [](const FindData& a, const FindData& b) {
-                // Names equal but for letter case cannot share a folder on
-                // Windows; byte order settles them here so the order is total.
-                if (NtfsNameLess(a.cFileName, b.cFileName)) return true;
-                if (NtfsNameLess(b.cFileName, a.cFileName)) return false;
-                return a.cFileName < b.cFileName;
-              });
+              [](const FindData& a, const FindData& b) { return ListingLess(a.cFileName, b.cFileName); });
     if (search->entries.empty()) return nullptr;
     *data = search->entries[search->next++];
     return search;
@@ -194,33 +188,7 @@ class PosixFileSystem final : public FileSystem {
   }
 
   bool WideCharToMultiByte(const std::wstring& text, std::string* ansi) override {
-    std::string utf8;
-    for (size_t i = 0; i < text.size(); ++i) {
-      uint32_t point = uint32_t(text[i]) & 0xFFFF;
-      if (point >= 0xD800 && point < 0xDC00 && i + 1 < text.size() &&
-          (uint32_t(text[i + 1]) & 0xFC00) == 0xDC00) {
-        point = 0x10000 + ((point - 0xD800) << 10) + ((uint32_t(text[++i]) & 0xFFFF) - 0xDC00);
-      } else if (point >= 0xD800 && point < 0xE000) {
-        return false;  // a lone surrogate has no UTF-8 form
-      }
-      if (point < 0x80) {
-        utf8 += char(point);
-      } else if (point < 0x800) {
-        utf8 += char(0xC0 | (point >> 6));
-        utf8 += char(0x80 | (point & 0x3F));
-      } else if (point < 0x10000) {
-        utf8 += char(0xE0 | (point >> 12));
-        utf8 += char(0x80 | ((point >> 6) & 0x3F));
-        utf8 += char(0x80 | (point & 0x3F));
-      } else {
-        utf8 += char(0xF0 | (point >> 18));
-        utf8 += char(0x80 | ((point >> 12) & 0x3F));
-        utf8 += char(0x80 | ((point >> 6) & 0x3F));
-        utf8 += char(0x80 | (point & 0x3F));
-      }
-    }
-    *ansi = utf8;
-    return true;
+    return Utf16ToUtf8(std::u16string(text.begin(), text.end()), ansi);
   }
 
   // Names here are UTF-8, which has no two-byte characters of that kind; a

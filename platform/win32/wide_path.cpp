@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/ntfs_order.h"
+
 namespace kesmar {
 
 std::wstring WideFromUtf8(const std::string& text) {
@@ -17,30 +19,7 @@ std::wstring WideFromUtf8(const std::string& text) {
 
 std::string Utf8FromWide(const std::wstring& text) {
   std::string utf8;
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t point = uint32_t(text[i]);
-    if (point >= 0xD800 && point < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-      point = 0x10000 + ((point - 0xD800) << 10) + (uint32_t(text[++i]) - 0xDC00);
-    } else if (point >= 0xD800 && point < 0xE000) {
-      utf8 += char(0xFF);
-      continue;
-    }
-    if (point < 0x80) {
-      utf8 += char(point);
-    } else if (point < 0x800) {
-      utf8 += char(0xC0 | (point >> 6));
-      utf8 += char(0x80 | (point & 0x3F));
-    } else if (point < 0x10000) {
-      utf8 += char(0xE0 | (point >> 12));
-      utf8 += char(0x80 | ((point >> 6) & 0x3F));
-      utf8 += char(0x80 | (point & 0x3F));
-    } else {
-      utf8 += char(0xF0 | (point >> 18));
-      utf8 += char(0x80 | ((point >> 12) & 0x3F));
-      utf8 += char(0x80 | ((point >> 6) & 0x3F));
-      utf8 += char(0x80 | (point & 0x3F));
-    }
-  }
+  Utf16ToUtf8(std::u16string(text.begin(), text.end()), &utf8);
   return utf8;
 }
 

@@ -124,11 +124,8 @@ class Win32HostFileSystem final : public FileSystem {
     }
     // NTFS lists in this order already; other file systems (FAT, a network
     // share, Wine's) do not, and the payload must not depend on which.
-    std::sort(listed->entries.begin(), listed->entries.end(), [](const FindData& a, const FindData& b) {
-      if (NtfsNameLess(a.cFileName, b.cFileName)) return true;
-      if (NtfsNameLess(b.cFileName, a.cFileName)) return false;
-      return a.cFileName < b.cFileName;
-    });
+    std::sort(listed->entries.begin(), listed->entries.end(),
+              [](const FindData& a, const FindData& b) { return ListingLess(a.cFileName, b.cFileName); });
     *data = listed->entries[listed->next++];
     return listed;
   }
