@@ -44,14 +44,17 @@ std::string ProcessName(const ProcessFact& process) {
   return process.image.empty() ? "process " + std::to_string(process.pid) : PrintableName(WindowsBaseName(process.image));
 }
 
+// When the run was cut short.
+std::string Ending(const TryFacts& facts) {
+  return facts.reachedLimit ? "at the time limit of " + std::to_string(facts.timeLimit) + " s"
+                            : "when the run was stopped";
+}
+
 std::string LauncherLine(const TryFacts& facts) {
   const ProcessFact* launcher = facts.Launcher();
   if (!facts.started) return "did not start: " + (facts.startProblem.empty() ? facts.problem : facts.startProblem);
   if (launcher == nullptr) return "started; nothing more was seen";
-  if (launcher->endMs < 0) {
-    return "still running at the time limit of " + std::to_string(facts.timeLimit) +
-           " s; ended, with everything it started";
-  }
+  if (launcher->endMs < 0) return "still running " + Ending(facts) + "; ended, with everything it started";
   std::string line = launcher->hasExitCode ? "exit code " + std::to_string(launcher->exitCode) : "exit code unknown";
   line += " after " + ShownSeconds(double(launcher->endMs - launcher->startMs) / 1000) + " s";
   if (facts.reachedLimit) line += "; what it started ran on until the time limit and was ended";
@@ -62,7 +65,9 @@ std::string SetupLine(const TryFacts& facts) {
   const ProcessFact* setup = facts.SetupProgram();
   if (setup == nullptr) return facts.started ? "not started" : "-";
   std::string line = ProcessName(*setup) + " started at " + ShownSeconds(double(setup->startMs) / 1000) + " s";
-  if (setup->endMs < 0) return line + ", still running at the time limit (waiting for a person?)";
+  if (setup->endMs < 0) {
+    return line + ", still running " + Ending(facts) + (facts.reachedLimit ? " (waiting for a person?)" : "");
+  }
   line += " and ran " + ShownSeconds(double(setup->endMs - setup->startMs) / 1000) + " s";
   if (setup->hasExitCode) line += ", exit code " + std::to_string(setup->exitCode);
   return line;
@@ -182,7 +187,7 @@ std::string FormatTryReport(const TryFacts& facts) {
     for (const ProcessFact& process : facts.processes) {
       if (&process == facts.Launcher() || &process == facts.SetupProgram()) continue;
       report += Label("also started") + ProcessName(process) + " at " + ShownSeconds(double(process.startMs) / 1000) +
-                " s" + (process.endMs < 0 ? ", still running at the time limit" : "") + "\n";
+                " s" + (process.endMs < 0 ? ", still running " + Ending(facts) : "") + "\n";
     }
     if (facts.reachedLimit) {
       std::vector<std::string> windows;
