@@ -71,7 +71,7 @@ launcher:
 # bytes (dates from the last commit); the umask would set the modes of the
 # .deb's archive members.
 package: host build/win32/CMakeCache.txt
-	cmake --build --preset win32 --target KesmarSetupWin-stub
+	cmake --build --preset win32 --target KesmarSetupWin-stub kesmar-try-watch
 	cd build/host && umask 022 && cpack
 
 demo: deps
