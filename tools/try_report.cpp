@@ -61,16 +61,24 @@ std::string LauncherLine(const TryFacts& facts) {
   return line;
 }
 
+// How long a process ran and how it ended, after "started at ...".
+std::string RunLine(const TryFacts& facts, const ProcessFact& process) {
+  std::string line = ProcessName(process) + " started at " + ShownSeconds(double(process.startMs) / 1000) + " s";
+  if (process.endMs < 0) {
+    bool shown = false;
+    for (const WindowFact& window : facts.windows) shown = shown || window.pid == process.pid;
+    // A window open at the limit: most likely a page that waits for a click.
+    return line + ", still running " + Ending(facts) + (shown ? " with a window open (waiting for a person?)" : "");
+  }
+  line += " and ran " + ShownSeconds(double(process.endMs - process.startMs) / 1000) + " s";
+  if (process.hasExitCode) line += ", exit code " + std::to_string(process.exitCode);
+  return line;
+}
+
 std::string SetupLine(const TryFacts& facts) {
   const ProcessFact* setup = facts.SetupProgram();
   if (setup == nullptr) return facts.started ? "not started" : "-";
-  std::string line = ProcessName(*setup) + " started at " + ShownSeconds(double(setup->startMs) / 1000) + " s";
-  if (setup->endMs < 0) {
-    return line + ", still running " + Ending(facts) + (facts.reachedLimit ? " (waiting for a person?)" : "");
-  }
-  line += " and ran " + ShownSeconds(double(setup->endMs - setup->startMs) / 1000) + " s";
-  if (setup->hasExitCode) line += ", exit code " + std::to_string(setup->exitCode);
-  return line;
+  return RunLine(facts, *setup);
 }
 
 std::vector<std::string> ChangeLines(const TryFacts& facts) {
@@ -140,15 +148,19 @@ std::string WindowsBaseName(const std::string& path) {
 const ProcessFact* TryFacts::SetupProgram() const {
   const ProcessFact* launcher = Launcher();
   if (launcher == nullptr) return nullptr;
-  const ProcessFact* first = nullptr;
+  // The launcher's own child of that name; else one of that name; else its first child.
+  const ProcessFact* named = nullptr;
+  const ProcessFact* child = nullptr;
   for (const ProcessFact& process : processes) {
-    if (&process == launcher || process.parent != launcher->pid) continue;
+    if (&process == launcher) continue;
     std::string name = WindowsBaseName(process.image);
     std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    if (name == "kesmarsetup.exe") return &process;
-    if (first == nullptr) first = &process;
+    const bool ours = process.parent == launcher->pid;
+    if (name == "kesmarsetup.exe" && ours) return &process;
+    if (name == "kesmarsetup.exe" && named == nullptr) named = &process;
+    if (ours && child == nullptr) child = &process;
   }
-  return first;
+  return named != nullptr ? named : child;
 }
 
 int TryExitCode(const TryFacts& facts) {
@@ -186,8 +198,7 @@ std::string FormatTryReport(const TryFacts& facts) {
     report += Label("setup program") + SetupLine(facts) + "\n";
     for (const ProcessFact& process : facts.processes) {
       if (&process == facts.Launcher() || &process == facts.SetupProgram()) continue;
-      report += Label("also started") + ProcessName(process) + " at " + ShownSeconds(double(process.startMs) / 1000) +
-                " s" + (process.endMs < 0 ? ", still running " + Ending(facts) : "") + "\n";
+      report += Label("also started") + RunLine(facts, process) + "\n";
     }
     if (facts.reachedLimit) {
       std::vector<std::string> windows;

@@ -105,7 +105,24 @@ static Tracked* Find(DWORD pid) {
   return NULL;
 }
 
-static DWORD ParentOf(DWORD pid) {
+typedef LONG(WINAPI* QueryProcess)(HANDLE, int, void*, ULONG, ULONG*);
+
+/* The process that created `pid`: from the process itself where it can be
+ * opened (a snapshot taken at once may not list a process just created),
+ * else from a snapshot. */
+static DWORD ParentOf(DWORD pid, HANDLE handle) {
+  static QueryProcess query;
+  if (!query) query = (QueryProcess)(void*)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess");
+  struct {
+    LONG exitStatus;
+    void* peb;
+    ULONG_PTR affinity;
+    LONG priority;
+    ULONG_PTR pid;
+    ULONG_PTR parent;
+  } basic; /* PROCESS_BASIC_INFORMATION, class 0 */
+  ULONG size = 0;
+  if (handle && query && query(handle, 0, &basic, sizeof basic, &size) == 0) return (DWORD)basic.parent;
   DWORD parent = 0;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return 0;
@@ -150,7 +167,7 @@ static void NoteStart(DWORD pid, HANDLE known) {
   entry->exited = 0;
   entry->named = 0;
   entry->handle = known ? known : OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
-  Line("process\t%lld\t%lu\t%lu", Elapsed(), (unsigned long)pid, (unsigned long)ParentOf(pid));
+  Line("process\t%lld\t%lu\t%lu", Elapsed(), (unsigned long)pid, (unsigned long)ParentOf(pid, entry->handle));
   NameProcess(entry);
 }
 
