@@ -28,7 +28,7 @@ const char* const kHardwareKeys[] = {
     "hklm\\system\\controlset001\\enum\\",
     "hklm\\system\\currentcontrolset\\control\\deviceclasses\\",
     "hklm\\system\\controlset001\\control\\deviceclasses\\",
-    "hklm\\software\\microsoft\\windows nt\\currentversion\\networkcards",
+    "hklm\\software\\microsoft\\windows nt\\currentversion\\networkcards\\",
 };
 
 bool UnderHardwareKey(const std::string& key) {

@@ -61,9 +61,9 @@ std::string LauncherLine(const TryFacts& facts) {
   return line;
 }
 
-// How long a process ran and how it ended, after "started at ...".
-std::string RunLine(const TryFacts& facts, const ProcessFact& process) {
-  std::string line = ProcessName(process) + " started at " + ShownSeconds(double(process.startMs) / 1000) + " s";
+// When a process started, how long it ran and how it ended; `verb` before the time.
+std::string RunLine(const TryFacts& facts, const ProcessFact& process, const std::string& verb) {
+  std::string line = ProcessName(process) + verb + " at " + ShownSeconds(double(process.startMs) / 1000) + " s";
   if (process.endMs < 0) {
     bool shown = false;
     for (const WindowFact& window : facts.windows) shown = shown || window.pid == process.pid;
@@ -78,7 +78,7 @@ std::string RunLine(const TryFacts& facts, const ProcessFact& process) {
 std::string SetupLine(const TryFacts& facts) {
   const ProcessFact* setup = facts.SetupProgram();
   if (setup == nullptr) return facts.started ? "not started" : "-";
-  return RunLine(facts, *setup);
+  return RunLine(facts, *setup, " started");
 }
 
 std::vector<std::string> ChangeLines(const TryFacts& facts) {
@@ -116,16 +116,29 @@ std::string ChangeSummary(const TryFacts& facts) {
          Plural(registry.values.size(), "value", "values") + " added, changed or removed";
 }
 
-std::string Verdict(const TryFacts& facts) {
+// Why the run did not pass, each as a phrase; none when it did.
+std::vector<std::string> FailureReasons(const TryFacts& facts) {
   const ProcessFact* launcher = facts.Launcher();
   std::vector<std::string> why;
   if (!facts.problem.empty()) why.push_back(facts.problem);
-  if (!facts.started) why.push_back("the launcher did not start");
-  if (facts.reachedLimit) why.push_back("the time limit was reached");
-  if (facts.started && launcher != nullptr && launcher->endMs >= 0 && (!launcher->hasExitCode || launcher->exitCode != 0)) {
+  if (!facts.started) {
+    why.push_back("the launcher did not start");
+  } else if (launcher == nullptr) {
+    why.push_back("nothing was seen of the launcher");
+  } else if (facts.reachedLimit) {
+    why.push_back("the time limit was reached");
+  } else if (launcher->endMs < 0) {
+    why.push_back("the launcher did not end");
+  } else if (!launcher->hasExitCode || launcher->exitCode != 0) {
     why.push_back("the launcher's exit code was not 0");
   }
+  if (facts.started && !facts.changesKnown) why.push_back("the prefix could not be compared");
   if (!facts.leftInTemp.empty()) why.push_back("it left files in the temporary folder");
+  return why;
+}
+
+std::string Verdict(const TryFacts& facts) {
+  const std::vector<std::string> why = FailureReasons(facts);
   if (why.empty()) return "passed: exit code 0, nothing left in the temporary folder";
   std::string line = "failed: ";
   for (size_t i = 0; i < why.size(); ++i) line += (i ? "; " : "") + why[i];
@@ -163,17 +176,12 @@ const ProcessFact* TryFacts::SetupProgram() const {
   return named != nullptr ? named : child;
 }
 
-int TryExitCode(const TryFacts& facts) {
-  const ProcessFact* launcher = facts.Launcher();
-  const bool passed = facts.problem.empty() && facts.started && !facts.reachedLimit && launcher != nullptr &&
-                      launcher->endMs >= 0 && launcher->hasExitCode && launcher->exitCode == 0 &&
-                      facts.changesKnown && facts.leftInTemp.empty();
-  return passed ? 0 : 1;
-}
+int TryExitCode(const TryFacts& facts) { return FailureReasons(facts).empty() ? 0 : 1; }
 
 std::string FormatTryReport(const TryFacts& facts) {
   std::string report = "kesmar-pack try: " + PrintableName(facts.launcher) + "\n";
-  report += Label("wine") + PrintableName(facts.wine) + ", a new prefix ready after " +
+  report += Label("wine") + (facts.wine.empty() ? "version unknown" : PrintableName(facts.wine)) +
+            ", a new prefix ready after " +
             ShownSeconds(facts.prepareSeconds) + " s" + (facts.templateMade ? " (its template made and kept)" : "") +
             "\n";
   report += Label("launcher") + LauncherLine(facts) + "\n";
@@ -198,7 +206,7 @@ std::string FormatTryReport(const TryFacts& facts) {
     report += Label("setup program") + SetupLine(facts) + "\n";
     for (const ProcessFact& process : facts.processes) {
       if (&process == facts.Launcher() || &process == facts.SetupProgram()) continue;
-      report += Label("also started") + RunLine(facts, process) + "\n";
+      report += Label("also started") + RunLine(facts, process, "") + "\n";
     }
     if (facts.reachedLimit) {
       std::vector<std::string> windows;

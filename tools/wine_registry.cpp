@@ -111,6 +111,8 @@ void ParseWineRegistry(const std::string& text, const std::string& root, Registr
       const std::string& next = lines[++i];
       data += next.substr(std::min(next.find_first_not_of(' '), next.size()));
     }
+    // A file cut short after a backslash.
+    if (!data.empty() && data.back() == '\\' && i + 1 == lines.size()) data.pop_back();
     (*key)[name] = data;
   }
 }
