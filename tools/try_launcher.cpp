@@ -208,13 +208,17 @@ int TryLauncher(const TryRequest& request, std::ostream& out, std::ostream& err)
   templateRequest.wineVersion = facts.wine;
   templateRequest.workFolder = work.path();
   WineSetting setting;
-  setting.prefix = request.keep.empty() ? work.path() + "/prefix" : request.keep;
+  // Wine takes an absolute WINEPREFIX only.
+  std::string keep = request.keep;
+  char here[PATH_MAX];
+  if (!keep.empty() && keep[0] != '/' && ::getcwd(here, sizeof here) != nullptr) keep = std::string(here) + "/" + keep;
+  setting.prefix = keep.empty() ? work.path() + "/prefix" : keep;
   setting.home = work.path() + "/home";
   VirtualScreen screen;
   PrefixState before;
   if (!PreparePrefix(request, setting, templateRequest, deadline, &pristine, &screen, &before, &problem)) {
     std::string ignored;
-    if (!request.keep.empty()) RemoveTree(request.keep, &ignored);
+    if (!keep.empty()) RemoveTree(keep, &ignored);
     if (TryClock::now() >= deadline) problem += " (the time limit of " + std::to_string(request.timeLimit) + " s ran out)";
     err << "kesmar-pack try: " << problem << '\n';
     return kToolFailed;
@@ -248,10 +252,10 @@ int TryLauncher(const TryRequest& request, std::ostream& out, std::ostream& err)
     Compare(before, after, setting.prefix, pristine, &facts);
   }
   if (stopped) RemoveServerFolder(setting.prefix);
-  if (request.keep.empty()) {
+  if (keep.empty()) {
     if (!RemoveTree(setting.prefix, &problem) && facts.problem.empty()) facts.problem = problem;
   } else {
-    facts.keptPrefix = request.keep;
+    facts.keptPrefix = keep;
   }
   facts.totalSeconds = SecondsSince(start);
 

@@ -11,6 +11,7 @@ namespace kesmar {
 namespace {
 
 constexpr size_t kListedLines = 12;
+constexpr size_t kFilesOnALine = 4;
 constexpr char kIndent[] = "                 ";
 
 std::string Label(const std::string& label) {
@@ -189,13 +190,19 @@ std::string FormatTryReport(const TryFacts& facts) {
     if (facts.extractionFolder.empty()) {
       report += Label("extracted") + "no folder was made in " + PrintableName(facts.tempFolder) + "\n";
     } else {
-      std::string files;
+      std::vector<std::string> files;
       for (const ExtractedFile& file : facts.extracted) {
-        files += (files.empty() ? "" : ", ") + PrintableName(file.name) +
-                 (file.size >= 0 ? " (" + std::to_string(file.size) + " bytes)" : "");
+        files.push_back(PrintableName(file.name) + (file.size >= 0 ? " (" + std::to_string(file.size) + " bytes)" : ""));
       }
-      report += Label("extracted") + PrintableName(facts.extractionFolder) + ": " +
-                (files.empty() ? "no file" : files) + "\n";
+      const std::string folder = PrintableName(facts.extractionFolder) + ": ";
+      if (files.size() <= kFilesOnALine) {
+        std::string line;
+        for (const std::string& file : files) line += (line.empty() ? "" : ", ") + file;
+        report += Label("extracted") + folder + (line.empty() ? "no file" : line) + "\n";
+      } else {
+        report += Label("extracted") + folder + std::to_string(files.size()) + " files\n";
+        AddList(files, &report);
+      }
     }
     std::vector<std::string> fonts = facts.fonts.files;
     for (const std::string& entry : facts.fonts.profileEntries) fonts.push_back("win.ini [fonts] " + entry);
