@@ -2,6 +2,7 @@
 #include "tools/temp_watch.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,7 +25,19 @@ bool IsExtractionFolderName(const std::string& name) {
 }
 
 TempFolderWatch::~TempFolderWatch() {
+  Finish();
   if (fd_ >= 0) ::close(fd_);
+}
+
+void TempFolderWatch::Finish() {
+  for (const auto& held : open_) {
+    struct stat st;
+    for (ExtractedFile& file : files_) {
+      if (file.name == held.first && ::fstat(held.second, &st) == 0) file.size = int64_t(st.st_size);
+    }
+    ::close(held.second);
+  }
+  open_.clear();
 }
 
 bool TempFolderWatch::Start(const std::string& folder, std::string* problem) {
@@ -46,13 +59,13 @@ void TempFolderWatch::Watch(const std::string& name) {
   if (DIR* folder = ::opendir(path.c_str())) {
     while (const dirent* entry = ::readdir(folder)) {
       const std::string file = entry->d_name;
-      if (file != "." && file != "..") Note(file, true);
+      if (file != "." && file != "..") Note(file, true, true);
     }
     ::closedir(folder);
   }
 }
 
-void TempFolderWatch::Note(const std::string& name, bool written) {
+void TempFolderWatch::Note(const std::string& name, bool created, bool written) {
   ExtractedFile* file = nullptr;
   for (ExtractedFile& seen : files_) {
     if (seen.name == name) file = &seen;
@@ -61,9 +74,19 @@ void TempFolderWatch::Note(const std::string& name, bool written) {
     files_.push_back({name, -1});
     file = &files_.back();
   }
+  const std::string path = temp_ + "/" + folderName_ + "/" + name;
+  auto held = open_.find(name);
+  if (created && held == open_.end()) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd >= 0) held = open_.emplace(name, fd).first;
+  }
+  if (!written) return;
   struct stat st;
-  // The size once it is written; a file removed at once keeps the last size seen.
-  if (written && ::lstat((temp_ + "/" + folderName_ + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+  if (held != open_.end()) {
+    if (::fstat(held->second, &st) == 0 && S_ISREG(st.st_mode)) file->size = int64_t(st.st_size);
+    ::close(held->second);
+    open_.erase(held);
+  } else if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     file->size = int64_t(st.st_size);
   }
 }
@@ -90,7 +113,7 @@ void TempFolderWatch::Read() {
           IsExtractionFolderName(name)) {
         Watch(name);
       } else if (event->wd == folderWatch_ && folderWatch_ >= 0 && !name.empty() && !(event->mask & IN_ISDIR)) {
-        Note(name, (event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) != 0);
+        Note(name, (event->mask & (IN_CREATE | IN_MOVED_TO)) != 0, (event->mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) != 0);
       }
     }
   }

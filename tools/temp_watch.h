@@ -1,6 +1,7 @@
 // Watching the launcher's temporary folder with inotify while it runs: the folder the launcher makes there and the files written into it.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,8 @@ class TempFolderWatch {
   int fd() const { return fd_; }
   // Takes in the events that are there.
   void Read();
+  // Reads the sizes of the files still open here, and closes them.
+  void Finish();
 
   // The name of the launcher's folder in the temporary folder; empty while none was made.
   const std::string& extractionFolder() const { return folderName_; }
@@ -32,7 +35,7 @@ class TempFolderWatch {
 
  private:
   void Watch(const std::string& name);
-  void Note(const std::string& name, bool written);
+  void Note(const std::string& name, bool created, bool written);
 
   int fd_ = -1;
   int tempWatch_ = -1;
@@ -40,6 +43,10 @@ class TempFolderWatch {
   std::string temp_;
   std::string folderName_;
   std::vector<ExtractedFile> files_;
+  // A file is opened as soon as it appears, so that its size can still be
+  // read when the launcher has removed it (fonts go at once); closed when
+  // it has been written.
+  std::map<std::string, int> open_;
 };
 
 // Whether `name` is one the launcher gives its folder: "kesmars" and digits.

@@ -117,6 +117,7 @@ void RunWatched(const WatchedRun& run, TryFacts* facts) {
   }
   watch.Kill();
   temp.Read();
+  temp.Finish();
   if (!temp.extractionFolder().empty()) {
     facts->extractionFolder = facts->tempFolder + (facts->tempFolder.back() == '\\' ? "" : "\\") +
                               temp.extractionFolder();
