@@ -101,7 +101,9 @@ FileChanges CompareFiles(const FileTree& before, const FileTree& after, const Sa
 
 WineChurn WineChurn::FromChanges(const FileChanges& files, const RegistryChanges& registry) {
   WineChurn churn;
-  for (const auto* list : {&files.created, &files.changed, &files.removed}) churn.files.insert(list->begin(), list->end());
+  for (const auto* list : {&files.created, &files.changed, &files.removed}) {
+    churn.files.insert(list->begin(), list->end());
+  }
   churn.keys.insert(registry.keysAdded.begin(), registry.keysAdded.end());
   churn.keys.insert(registry.keysRemoved.begin(), registry.keysRemoved.end());
   for (const RegistryValueChange& value : registry.values) churn.values.insert({value.key, value.name});

@@ -201,7 +201,9 @@ bool PrefixTemplate::Ready(const TemplateRequest& request, TryClock::time_point 
   Release();
   made_ = false;
   const std::string cache = CacheFolder();
-  if (!cache.empty() && MakeFolders(cache)) lock_ = ::open((cache + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (!cache.empty() && MakeFolders(cache)) {
+    lock_ = ::open((cache + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  }
   if (lock_ < 0) {
     // No cache folder: a template of this run's own, made and dropped with it.
     const std::string folder = request.workFolder + "/template";

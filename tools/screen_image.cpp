@@ -13,7 +13,9 @@ constexpr uint32_t kDirectColor = 5;
 constexpr size_t kHeaderFields = 25;
 constexpr size_t kColorSize = 12;
 
-uint32_t Big32(const uint8_t* at) { return uint32_t(at[0]) << 24 | uint32_t(at[1]) << 16 | uint32_t(at[2]) << 8 | at[3]; }
+uint32_t Big32(const uint8_t* at) {
+  return uint32_t(at[0]) << 24 | uint32_t(at[1]) << 16 | uint32_t(at[2]) << 8 | at[3];
+}
 
 // A channel of `pixel` under `mask`, scaled to 0..255.
 uint8_t Channel(uint32_t pixel, uint32_t mask) {

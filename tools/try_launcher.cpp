@@ -49,8 +49,10 @@ std::string RequestProblem(const TryRequest& request) {
   if (!request.keep.empty()) {
     struct stat st;
     if (::lstat(request.keep.c_str(), &st) == 0) return request.keep + ": is there already; --keep makes a new folder";
-    const size_t slash = request.keep.rfind('/');
-    const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : request.keep.substr(0, slash);
+    std::string keep = request.keep;
+    while (keep.size() > 1 && keep.back() == '/') keep.pop_back();
+    const size_t slash = keep.rfind('/');
+    const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : keep.substr(0, slash);
     if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return request.keep + ": its folder is not there";
   }
   problem = WineSetupProblem();
@@ -219,7 +221,9 @@ int TryLauncher(const TryRequest& request, std::ostream& out, std::ostream& err)
   if (!PreparePrefix(request, setting, templateRequest, deadline, &pristine, &screen, &before, &problem)) {
     std::string ignored;
     if (!keep.empty()) RemoveTree(keep, &ignored);
-    if (TryClock::now() >= deadline) problem += " (the time limit of " + std::to_string(request.timeLimit) + " s ran out)";
+    if (TryClock::now() >= deadline) {
+      problem += " (the time limit of " + std::to_string(request.timeLimit) + " s ran out)";
+    }
     err << "kesmar-pack try: " << problem << '\n';
     return kToolFailed;
   }

@@ -42,7 +42,8 @@ void AddList(const std::vector<std::string>& lines, std::string* report) {
 }
 
 std::string ProcessName(const ProcessFact& process) {
-  return process.image.empty() ? "process " + std::to_string(process.pid) : PrintableName(WindowsBaseName(process.image));
+  if (process.image.empty()) return "process " + std::to_string(process.pid);
+  return PrintableName(WindowsBaseName(process.image));
 }
 
 // When the run was cut short.
@@ -104,7 +105,9 @@ std::vector<std::string> ChangeLines(const TryFacts& facts) {
 }
 
 std::string ChangeSummary(const TryFacts& facts) {
-  if (!facts.changesKnown) return "not known: " + (facts.problem.empty() ? "the prefix was not compared" : facts.problem);
+  if (!facts.changesKnown) {
+    return "not known: " + (facts.problem.empty() ? "the prefix was not compared" : facts.problem);
+  }
   const FileChanges& files = facts.files;
   std::string line = files.empty() ? "no file under drive_c"
                                    : std::to_string(files.created.size()) + " created, " +
@@ -192,7 +195,8 @@ std::string FormatTryReport(const TryFacts& facts) {
     } else {
       std::vector<std::string> files;
       for (const ExtractedFile& file : facts.extracted) {
-        files.push_back(PrintableName(file.name) + (file.size >= 0 ? " (" + std::to_string(file.size) + " bytes)" : ""));
+        const std::string size = file.size >= 0 ? " (" + std::to_string(file.size) + " bytes)" : "";
+        files.push_back(PrintableName(file.name) + size);
       }
       const std::string folder = PrintableName(facts.extractionFolder) + ": ";
       if (files.size() <= kFilesOnALine) {
@@ -237,7 +241,8 @@ std::string FormatTryReport(const TryFacts& facts) {
     AddList(ChangeLines(facts), &report);
     std::vector<std::string> left;
     for (const std::string& path : facts.leftInTemp) left.push_back(PrintableName(path));
-    report += Label("left in temp") + (!facts.changesKnown ? "not known" : left.empty() ? "nothing" : left.front()) + "\n";
+    const std::string first = !facts.changesKnown ? "not known" : left.empty() ? "nothing" : left.front();
+    report += Label("left in temp") + first + "\n";
     if (left.size() > 1) AddList(std::vector<std::string>(left.begin() + 1, left.end()), &report);
   }
   if (!facts.keptPrefix.empty()) report += Label("prefix kept") + PrintableName(facts.keptPrefix) + "\n";

@@ -181,7 +181,8 @@ std::string SetWineRegistryValue(const std::string& text, const std::string& key
   }
   std::string extended = text;
   if (!extended.empty() && extended.back() != '\n') extended += '\n';
-  extended += "\n" + header + " " + std::to_string(static_cast<long long>(std::time(nullptr))) + "\n" + valueLine + "\n";
+  const std::string stamp = std::to_string(static_cast<long long>(std::time(nullptr)));
+  extended += "\n" + header + " " + stamp + "\n" + valueLine + "\n";
   return extended;
 }
 

@@ -52,7 +52,8 @@ TEST(TryCommand, RefusesBeforeRunningAnything) {
        " try: " + at + "notes.exe: it is not a Windows program for x86 or x64: it does not start with \"MZ\"; nothing "
        "was run"},
       {{"try", at + "cut.exe"}, "", 1, " try: " + at + "cut.exe: it is not a Windows program for x86 or x64: section"},
-      {{"try", at + "Setup64.dll"}, "", 1, " try: " + at + "Setup64.dll: it is not a Windows program for x86 or x64: a DLL"},
+      {{"try", at + "Setup64.dll"}, "", 1,
+       " try: " + at + "Setup64.dll: it is not a Windows program for x86 or x64: a DLL"},
       {{"try", setup, "--keep", at + "kept"}, "", 1, " try: " + at + "kept: is there already"},
       {{"try", setup, "--keep", at + "no/such"}, "", 1, " try: " + at + "no/such: its folder is not there"},
       {{"try", setup, "--json", at + "no/try.json"}, "", 1, " try: " + at + "no/try.json: "},

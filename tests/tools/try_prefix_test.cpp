@@ -179,8 +179,8 @@ TEST(PrefixChanges, FindsTheFontsInstalled) {
   EXPECT_EQ(fonts.files, (std::vector<std::string>{"C:\\users\\me\\AppData\\Local\\Microsoft\\Windows\\Fonts\\B.ttf",
                                                    "C:\\windows\\Fonts\\A.ttf", "C:\\windows\\fonts\\E.TTF"}));
   EXPECT_EQ(fonts.profileEntries, (std::vector<std::string>{"A (True Type)=A.ttf", "Old (True Type)=new.ttf"}));
-  EXPECT_EQ(fonts.registryEntries,
-            std::vector<std::string>{"HKCU\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts: B (True Type) = C:\\B.ttf"});
+  EXPECT_EQ(fonts.registryEntries, std::vector<std::string>{"HKCU\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts: "
+                                                            "B (True Type) = C:\\B.ttf"});
 }
 
 }  // namespace
