@@ -46,6 +46,14 @@ std::string ProcessName(const ProcessFact& process) {
   return PrintableName(WindowsBaseName(process.image));
 }
 
+// An exit code; one that is a Windows status (a crash, a DLL not found) also in hex, as Windows documents them.
+std::string ShownExitCode(uint32_t code) {
+  if (code < 0x80000000u) return std::to_string(code);
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08X", code);
+  return std::to_string(code) + " (" + hex + ")";
+}
+
 // When the run was cut short.
 std::string Ending(const TryFacts& facts) {
   return facts.reachedLimit ? "at the time limit of " + std::to_string(facts.timeLimit) + " s"
@@ -57,7 +65,7 @@ std::string LauncherLine(const TryFacts& facts) {
   if (!facts.started) return "did not start: " + (facts.startProblem.empty() ? facts.problem : facts.startProblem);
   if (launcher == nullptr) return "started; nothing more was seen";
   if (launcher->endMs < 0) return "still running " + Ending(facts) + "; ended, with everything it started";
-  std::string line = launcher->hasExitCode ? "exit code " + std::to_string(launcher->exitCode) : "exit code unknown";
+  std::string line = launcher->hasExitCode ? "exit code " + ShownExitCode(launcher->exitCode) : "exit code unknown";
   line += " after " + ShownSeconds(double(launcher->endMs - launcher->startMs) / 1000) + " s";
   if (facts.reachedLimit) line += "; what it started ran on until the time limit and was ended";
   return line;
@@ -73,7 +81,7 @@ std::string RunLine(const TryFacts& facts, const ProcessFact& process, const std
     return line + ", still running " + Ending(facts) + (shown ? " with a window open (waiting for a person?)" : "");
   }
   line += " and ran " + ShownSeconds(double(process.endMs - process.startMs) / 1000) + " s";
-  if (process.hasExitCode) line += ", exit code " + std::to_string(process.exitCode);
+  if (process.hasExitCode) line += ", exit code " + ShownExitCode(process.exitCode);
   return line;
 }
 

@@ -71,6 +71,7 @@ TEST(TryExitCode, ZeroOnlyForAWholeCleanRun) {
       {"exit code 0, nothing left", [](TryFacts*) {}, 0},
       {"the setup program's exit code does not count", [](TryFacts* f) { f->processes[1].exitCode = 1; }, 0},
       {"exit code 1", [](TryFacts* f) { f->processes[0].exitCode = 1; }, 1},
+      {"a crash", [](TryFacts* f) { f->processes[0].exitCode = 0xC0000005; }, 1},
       {"exit code unknown", [](TryFacts* f) { f->processes[0].hasExitCode = false; }, 1},
       {"left in temp", [](TryFacts* f) { f->leftInTemp = {"kesmars0\\"}; }, 1},
       {"time limit", [](TryFacts* f) { f->reachedLimit = true; }, 1},
@@ -89,6 +90,13 @@ TEST(TryExitCode, ZeroOnlyForAWholeCleanRun) {
     EXPECT_EQ(verdict.find(c.code == 0 ? "passed" : "failed:") != std::string::npos, true) << c.what << "\n" << report;
     EXPECT_NE(FormatTryJson(facts).find(c.code == 0 ? "\"passed\": true" : "\"passed\": false"), std::string::npos);
   }
+}
+
+TEST(TryReport, ShowsAWindowsStatusInHex) {
+  TryFacts facts = Passed();
+  facts.processes[0].exitCode = 0xC0000135;  // a DLL not found
+  EXPECT_NE(FormatTryReport(facts).find("exit code 3221225781 (0xC0000135) after 0.12 s"), std::string::npos);
+  EXPECT_NE(FormatTryJson(facts).find("\"exitCode\": 3221225781,"), std::string::npos);
 }
 
 TEST(TryReport, NamesTheSetupProgram) {
