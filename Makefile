@@ -79,7 +79,7 @@ launcher:
 # bytes (dates from the last commit); the umask would set the modes of the
 # .deb's archive members.
 package: host build/win32/CMakeCache.txt build/win64/CMakeCache.txt
-	cmake --build --preset win32 --target KesmarSetupWin-stub
+	cmake --build --preset win32 --target KesmarSetupWin-stub kesmar-try-watch
 	cd build/host && umask 022 && cpack
 	cmake --build --preset win64 --target kesmar_pack_zip
 

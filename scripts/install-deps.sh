@@ -16,6 +16,8 @@ packages=(
   python3-fonttools
   clang-14 libclang-rt-14-dev llvm-14
   wine wine64 wine32:i386
+  # kesmar-pack try --screenshot: a virtual X screen and its capture (the tests of try).
+  xvfb x11-apps
   pkg-config binutils file time
   # kesmar-pack parses its options with CLI11 (header only).
   libcli11-dev

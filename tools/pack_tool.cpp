@@ -14,6 +14,7 @@
 #include "tools/launcher_command.h"
 #include "tools/pack_input.h"
 #include "tools/temporary_files.h"
+#include "tools/try_command.h"
 
 namespace kesmar {
 namespace {
@@ -21,7 +22,8 @@ namespace {
 constexpr char kVersion[] = "1.1.5.5";
 
 constexpr char kDescription[] =
-    "kesmar-pack makes KesmarSetupWin launchers on Linux, and lists, checks and unpacks their payloads.";
+    "kesmar-pack makes KesmarSetupWin launchers on Linux, lists, checks and unpacks their payloads, and tries them "
+    "under Wine.";
 
 const std::string kLimits = std::string("a record stream (the files plus 259 bytes each) of at most ") +
                             kLauncherStreamLimitText + "\nin a container of at most " + kLauncherContainerLimitText;
@@ -54,6 +56,20 @@ constexpr char kPackFooter[] =
     "a folder with nothing to pack. FILE is written to a new file beside it, then renamed\n"
     "over it; kesmar-pack's own temporary files are never packed, and a failure leaves an\n"
     "existing FILE as it was.";
+
+const std::string kTryFooter =
+    "Runs FILE under this machine's Wine (32-bit Wine is needed: Debian's wine32:i386) in a\n"
+    "new prefix in $TMPDIR, headless, and reports what it did: the exit code and time, the\n"
+    "folder it extracted into and the files written there, the fonts it installed, the setup\n"
+    "program it started and how long that ran, what changed under drive_c and in the registry\n"
+    "(Wine's own changes left out) and what was left in the temporary folder. The time limit\n"
+    "covers the whole run: at the limit, whatever still runs is named with its visible\n"
+    "windows' titles and ended. The prefix is removed afterwards, unless --keep names a new\n"
+    "folder for it. Each run's prefix is a copy of a template made once for each Wine (about\n"
+    "half a minute) and kept in $XDG_CACHE_HOME/kesmar-pack (~/.cache/kesmar-pack); deleting\n"
+    "that folder is safe. Wine is no sandbox: the host's files are its drive Z:.\n"
+    "Exit codes: 0 when the launcher exited with 0 within the limit and left nothing in the\n"
+    "temporary folder, 1 otherwise, 2 bad usage.";
 
 int UsageError(std::ostream& err, const std::string& what) {
   err << "kesmar-pack: " << what << " (see kesmar-pack --help)\n";
@@ -165,6 +181,25 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
   }
   extract->add_option("DIR", r.folder, "where the files go")->type_name("")->required()->check(kNamed);
 
+  TryRequest tryRequest;
+  CLI::App* tryCommand =
+      app.add_subcommand("try", "run a launcher under Wine in a throwaway prefix and report what it did");
+  tryCommand->footer(kTryFooter);
+  tryCommand->add_option("FILE", tryRequest.launcher, "the launcher to run")->type_name("")->required()->check(kNamed);
+  tryCommand->add_option("--timeout", tryRequest.timeLimit, "time limit of the whole run (default 300)")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(1, 86400));
+  tryCommand->add_option("--keep", tryRequest.keep, "keep the prefix in this new folder")
+      ->type_name("DIR")
+      ->check(kNamed);
+  tryCommand->add_option("--json", tryRequest.json, "write the report's facts as JSON here too")
+      ->type_name("FILE")
+      ->check(kNamed);
+  tryCommand->add_option("--screenshot", tryRequest.screenshot,
+                         "run on a virtual screen (Xvfb) and save it here at the time limit")
+      ->type_name("FILE.png")
+      ->check(kNamed);
+
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
@@ -186,6 +221,7 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
   if (app.get_subcommands().empty()) return UsageError(err, "which command?");
   CLI::App* command = app.get_subcommands().front();
   const std::string name = command->get_name();
+  if (command == tryCommand) return TryLauncher(tryRequest, out, err);
 
   std::string problem;
   const std::unique_ptr<CodePage> codePage = CodePage::Open(r.codePage, &problem);

@@ -30,6 +30,7 @@ PARTS = [
     ("libgcc", r"/(libgcc(_eh|_s)?\.[^/]*|crt(begin|end)S?\.o)$", "libgcc/*"),
     ("GNU C Library", r"/(S?crt1\.o|crt[in]\.o|lib(c|m|mvec)\.so[^/]*|libc_nonshared\.a|ld-linux[^/]*)$",
      "csu/* sysdeps/*"),
+    ("zlib", r"/libz\.so[^/]*$", "zlib/*"),
 ]
 
 

@@ -4,11 +4,12 @@
 # with dpkg-deb -x, and its
 # kesmar-pack, run with no compiler on PATH, makes a launcher from a folder
 # that is byte for byte the build's own, that it lists and verifies, and
-# that runs under Wine.
-#   package_test.sh HOST_BUILD WORKDIR WINE_RUN FINST BUILD_LAUNCHER
+# that its try runs under Wine, with the kesmar-try-watch.exe of the package.
+#   package_test.sh HOST_BUILD WORKDIR TRY_CACHE FINST BUILD_LAUNCHER
+# TRY_CACHE is where try keeps its template prefix.
 # Exit 77 (skipped) when a tool it needs is missing.
 set -euo pipefail
-host=$1 work=$2 wine_run=$3 finst=$4 expected=$5
+host=$1 work=$2 try_cache=$3 finst=$4 expected=$5
 for tool in cpack dpkg-deb dpkg-shlibdeps lintian; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
@@ -33,6 +34,8 @@ for member in $(ar t "$deb"); do
     fail "$member differs between two builds: $(diff <(dpkg-deb -c "$deb") <(dpkg-deb -c "$again") | head -6)"
 done
 dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "Depends lacks what dpkg-shlibdeps finds: $(dpkg-deb -f "$deb" Depends)"
+[ "$(dpkg-deb -f "$deb" Recommends)" = wine ] || fail "Recommends: $(dpkg-deb -f "$deb" Recommends), not wine"
+dpkg-deb -f "$deb" Suggests | grep -q 'xvfb' || fail "Suggests lacks xvfb: $(dpkg-deb -f "$deb" Suggests)"
 lintian "$deb" > lintian.log 2>&1 || true
 ! grep -q '^E: ' lintian.log || fail "lintian: $(grep '^E: ' lintian.log | head -3)"
 
@@ -50,6 +53,7 @@ PATH=/nonexistent "$tool" verify Setup.exe > verify.txt || fail "verify: $(cat v
 PATH=/nonexistent "$tool" list Setup.exe | grep -q '^KesmarSetup.exe ' || fail "list shows no KesmarSetup.exe"
 
 report="$work/report.txt"
-KESMAR_SAMPLE_REPORT="Z:${report//\//\\}" WINE_RUN_TIME_LIMIT=60 "$wine_run" Setup.exe || fail "Setup.exe exited $?"
+KESMAR_SAMPLE_REPORT="Z:${report//\//\\}" XDG_CACHE_HOME=$try_cache "$tool" try Setup.exe --timeout 120 > try.txt ||
+  fail "kesmar-pack try exited $?: $(cat try.txt)"
 [ -f "$report" ] || fail "the setup program inside did not run"
-echo "package: $(basename "$deb") lintian-clean, the same bytes when built again, its launcher equals the build's and runs under Wine"
+echo "package: $(basename "$deb") lintian-clean, the same bytes when built again, its launcher equals the build's and runs under its try"
