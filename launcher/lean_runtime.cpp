@@ -12,6 +12,7 @@
 // with any helper missing here, the runtime's own copy would be linked and
 // the link would fail on the duplicates, so none is forgotten silently.
 #include <cstdlib>
+#include <new>
 
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
@@ -38,3 +39,26 @@ namespace std {
 [[noreturn]] void __throw_overflow_error(const char*) { std::abort(); }
 [[noreturn]] void __throw_underflow_error(const char*) { std::abort(); }
 }  // namespace std
+
+// The allocation functions. The runtime's throw std::bad_alloc, and its
+// nothrow forms catch that again; either way they bring the unwinder, which
+// a launcher built without exceptions has no use for. These keep both
+// contracts without it: the throwing forms end the process where the throw
+// would have ended it uncaught, and the nothrow forms give a null pointer,
+// which is how a payload block that cannot be had turns into exit code 1
+// (ByteBlock::Allocate).
+void* operator new(std::size_t size) {
+  if (void* block = std::malloc(size != 0 ? size : 1)) return block;
+  std::abort();
+}
+void* operator new[](std::size_t size) { return ::operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return std::malloc(size != 0 ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return ::operator new(size, std::nothrow);
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
