@@ -17,4 +17,10 @@ target_compile_definitions(lzma_sdk PUBLIC _7ZIP_ST)
 # handed only to the SDK and to the one wrapper that includes it.
 target_include_directories(lzma_sdk INTERFACE ${LZMA_SDK_DIR})
 target_compile_options(lzma_sdk PRIVATE -O2 -w)
+if(KESMAR_STUB_ONLY)
+  # In the launcher the encoder only serves "-c", which packs a folder once;
+  # it is built for size there. The decoder, on every launcher's path, keeps -O2.
+  set_source_files_properties(${LZMA_SDK_DIR}/LzFind.c ${LZMA_SDK_DIR}/LzmaEnc.c
+    PROPERTIES COMPILE_OPTIONS -Os)
+endif()
 set_target_properties(lzma_sdk PROPERTIES POSITION_INDEPENDENT_CODE ON)
