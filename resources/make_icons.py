@@ -5,12 +5,18 @@
 
 OUT_DIR receives launcher.ico (the class icon: 4 and 8 bpp at 16, 24, 32, 48
 and 256 px, 32 bpp at 16 to 256 px) and launcher_small.ico (three 32 px images
-at 4, 8 and 32 bpp). The emblem is a blue rounded tile with a white arrow
-dropping into a tray. Shapes are signed distance functions, so every size is
-drawn directly with smooth edges instead of being scaled from a master.
-Images of 64 px and more are stored as PNG where that is smaller than a BMP
-entry (palette PNGs at 4 and 8 bpp); the smaller ones are BMP entries.
-The output depends only on this file: same script, same bytes.
+at 4, 8 and 32 bpp). The emblem is a flat blue rounded tile with a white arrow
+dropping into a tray: two colours, so that every image compresses to little.
+The 4 and 8 bpp images take their two colours from their palettes and have
+hard edges; the 32 bpp ones smooth their edges with a few levels of coverage.
+Shapes are signed distance functions, so every size is drawn directly
+instead of being scaled from a master.
+
+Each image is stored in the smaller of the two forms Windows reads from
+Vista on: a DIB (header, palette, pixels, AND mask) or a PNG. A PNG in an
+icon must be 32 bpp RGBA, whatever depth the icon directory gives the image,
+so a 4 or 8 bpp image stored as PNG holds only its palette's colours, opaque
+or clear. The output depends only on this file: same script, same bytes.
 """
 
 import argparse
@@ -25,18 +31,18 @@ CLASS_ICON = ([(s, 4) for s in (16, 24, 32, 48, 256)]
               + [(s, 32) for s in (16, 24, 32, 48, 64, 72, 96, 128, 256)])
 SMALL_ICON = [(32, 4), (32, 8), (32, 32)]
 
-TILE_TOP = (0x3A, 0x8D, 0xEB)
-TILE_BOTTOM = (0x17, 0x4A, 0x9C)
+TILE = (0x1F, 0x5F, 0xBF)
 WHITE = (0xFF, 0xFF, 0xFF)
-
-# The classic 16-colour palette; 4 bpp images use its blue and white.
+# The 4 bpp images use the classic 16-colour palette, which low-colour
+# displays map without dithering; its navy and white stand for the two.
 VGA16 = [(0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128),
          (0, 128, 128), (192, 192, 192), (128, 128, 128), (255, 0, 0), (0, 255, 0),
          (255, 255, 0), (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255)]
-VGA_TILE, VGA_WHITE = 4, 15
-
-# 8 bpp palette: 32 steps of the tile gradient, each at 8 levels of white over it.
-GRADIENT_STEPS, WHITE_LEVELS = 32, 8
+# Each palette: (colours, index of the tile colour, index of the glyph colour).
+# Index 0 is black, as clear pixels hold in a DIB.
+PALETTES = {4: (VGA16, 4, 15), 8: ([(0, 0, 0), TILE, WHITE], 1, 2)}
+# Steps of edge coverage at 32 bpp, between none and full.
+COVERAGE_LEVELS = 4
 
 
 # --- shapes, in unit coordinates (0..1, y down); negative distance is inside ---
@@ -51,7 +57,7 @@ def box(px, py, cx, cy, hx, hy, r=0.0):
 def convex(px, py, points):
     # Largest distance to the edge lines of a convex polygon whose points run
     # clockwise on screen (y down): exact along the edges, which is all the
-    # antialiasing needs.
+    # edge coverage needs.
     d = -1e9
     n = len(points)
     for i in range(n):
@@ -79,108 +85,70 @@ def glyph_distance(x, y):
     return min(shaft, head, tray_floor, tray_left, tray_right)
 
 
-def coverage(distance_units, size):
-    return min(max(0.5 - distance_units * size, 0.0), 1.0)
+def coverage(distance_units, size, levels):
+    """How much of the pixel the shape covers, in `levels` steps; 1 step: inside or not."""
+    exact = min(max(0.5 - distance_units * size, 0.0), 1.0)
+    return math.floor(exact * levels + 0.5) / levels
 
 
-def render(size):
-    """Returns rows of (tile coverage, white coverage, gradient position) per pixel."""
+def render(size, levels):
+    """Rows of (tile coverage, glyph coverage) per pixel."""
     rows = []
     for j in range(size):
         y = (j + 0.5) / size
         row = []
         for i in range(size):
             x = (i + 0.5) / size
-            tile = coverage(tile_distance(x, y), size)
-            white = coverage(glyph_distance(x, y), size) if tile > 0 else 0.0
-            row.append((tile, white, y))
+            tile = coverage(tile_distance(x, y), size, levels)
+            glyph = coverage(glyph_distance(x, y), size, levels) if tile > 0 else 0.0
+            row.append((tile, glyph))
         rows.append(row)
     return rows
 
 
-def mix(a, b, t):
-    return tuple(int(round(a[k] + (b[k] - a[k]) * t)) for k in range(3))
-
-
-def gradient(y):
-    return mix(TILE_TOP, TILE_BOTTOM, min(max((y - 0.05) / 0.9, 0.0), 1.0))
-
-
 # --- pixel formats ---
 
-def rgba_rows(rows):
-    out = []
-    for row in rows:
-        line = []
-        for tile, white, y in row:
-            r, g, b = mix(gradient(y), WHITE, white)
-            line.append((r, g, b, int(round(tile * 255))))
-        out.append(line)
-    return out
-
-
-def palette_8bpp():
-    colours = []
-    for step in range(GRADIENT_STEPS):
-        base = gradient(0.05 + 0.9 * step / (GRADIENT_STEPS - 1))
-        for level in range(WHITE_LEVELS):
-            colours.append(mix(base, WHITE, level / (WHITE_LEVELS - 1)))
-    return colours
-
-
-def index_rows(rows, bpp):
-    """Palette indices plus an opaque flag per pixel; paletted images have hard outer edges."""
-    out = []
-    for row in rows:
-        line = []
-        for tile, white, y in row:
-            opaque = tile >= 0.5
-            if bpp == 4:
-                index = VGA_WHITE if white >= 0.5 else VGA_TILE
-            else:
-                t = min(max((y - 0.05) / 0.9, 0.0), 1.0)
-                step = int(round(t * (GRADIENT_STEPS - 1)))
-                index = step * WHITE_LEVELS + int(round(white * (WHITE_LEVELS - 1)))
-            line.append((index if opaque else 0, opaque))
-        out.append(line)
-    return out
+def rgba_rows(size, bpp):
+    """The image as rows of (r, g, b, a): the palette's colours at 4 and 8 bpp."""
+    if bpp == 32:
+        out = []
+        for row in render(size, COVERAGE_LEVELS):
+            line = []
+            for tile, glyph in row:
+                colour = tuple(int(round(t + (w - t) * glyph)) for t, w in zip(TILE, WHITE))
+                line.append(colour + (int(round(tile * 255)),))
+            out.append(line)
+        return out
+    colours, tile_index, glyph_index = PALETTES[bpp]
+    return [[colours[glyph_index if glyph else tile_index] + (255,) if tile else (0, 0, 0, 0)
+             for tile, glyph in row] for row in render(size, 1)]
 
 
 def pad4(data):
     return data + b"\0" * (-len(data) % 4)
 
 
-def and_mask(opaque_rows, size):
-    # One bit per pixel, set where the pixel is transparent; rows bottom-up.
-    data = b""
-    for row in reversed(opaque_rows):
-        bits = bytearray((size + 7) // 8)
-        for i, opaque in enumerate(row):
-            if not opaque:
-                bits[i // 8] |= 0x80 >> (i % 8)
-        data += pad4(bytes(bits))
-    return data
-
-
-def bmp_entry(size, bpp, rows):
-    colours = []
-    if bpp == 32:
-        pixels = rgba_rows(rows)
-        xor = b"".join(bytes(v for r, g, b, a in row for v in (b, g, r, a))
-                       for row in reversed(pixels))
-        opaque = [[a > 0 for (_, _, _, a) in row] for row in pixels]
-    else:
-        colours = VGA16 if bpp == 4 else palette_8bpp()
-        indexed = index_rows(rows, bpp)
-        xor = b""
-        for row in reversed(indexed):
-            if bpp == 8:
-                line = bytes(index for index, _ in row)
+def dib_entry(size, bpp, pixels):
+    """A DIB: header, palette (only the colours used), colour rows and AND mask, bottom-up."""
+    colours = PALETTES[bpp][0] if bpp != 32 else []
+    xor = b""
+    for row in reversed(pixels):
+        if bpp == 32:
+            line = bytes(v for r, g, b, a in row for v in (b, g, r, a))
+        else:
+            indices = [colours.index((r, g, b)) for r, g, b, _ in row]
+            if bpp == 4:
+                line = bytes((indices[i] << 4) | indices[i + 1] for i in range(0, size, 2))
             else:
-                line = bytes((row[i][0] << 4) | row[i + 1][0] for i in range(0, size, 2))
-            xor += pad4(line)
-        opaque = [[o for _, o in row] for row in indexed]
-    mask = and_mask(opaque, size)
+                line = bytes(indices)
+        xor += pad4(line)
+    mask = b""
+    for row in reversed(pixels):
+        bits = bytearray((size + 7) // 8)
+        for i, (_, _, _, a) in enumerate(row):
+            if a == 0:
+                bits[i // 8] |= 0x80 >> (i % 8)
+        mask += pad4(bytes(bits))
     header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, bpp, 0,
                          len(xor) + len(mask), 0, 0, len(colours), 0)
     palette = b"".join(struct.pack("BBBB", b, g, r, 0) for r, g, b in colours)
@@ -192,48 +160,43 @@ def png_chunk(kind, body):
             + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF))
 
 
-def png_file(size, depth, colour_type, raw_rows, extra=b""):
-    ihdr = struct.pack(">IIBBBBB", size, size, depth, colour_type, 0, 0, 0)
-    raw = b"".join(b"\0" + row for row in raw_rows)
-    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr) + extra
-            + png_chunk(b"IDAT", zlib.compress(raw, 9)) + png_chunk(b"IEND", b""))
-
-
-def png_entry(size, bpp, rows):
-    """The same image as bmp_entry, as PNG: RGBA at 32 bpp, else a palette of 4 or 8 bits."""
-    if bpp == 32:
-        return png_file(size, 8, 6, [bytes(v for px in row for v in px) for row in rgba_rows(rows)])
-    colours = VGA16 if bpp == 4 else palette_8bpp()
-    indexed = index_rows(rows, bpp)
-    # Transparency comes from a palette entry that no opaque pixel uses.
-    used = {index for row in indexed for index, opaque in row if opaque}
-    clear = min(set(range(len(colours))) - used)
-    lines = []
-    for row in indexed:
-        indices = [index if opaque else clear for index, opaque in row]
-        if bpp == 4:
-            lines.append(bytes((indices[i] << 4) | indices[i + 1] for i in range(0, size, 2)))
+def filtered(rows, kind):
+    """PNG filter `kind` (0 none, 1 sub, 2 up) over rows of RGBA bytes, each row led by its type."""
+    out = b""
+    previous = bytes(len(rows[0]))
+    for row in rows:
+        if kind == 1:
+            line = bytes((row[i] - (row[i - 4] if i >= 4 else 0)) & 0xFF for i in range(len(row)))
+        elif kind == 2:
+            line = bytes((row[i] - previous[i]) & 0xFF for i in range(len(row)))
         else:
-            lines.append(bytes(indices))
-    plte = png_chunk(b"PLTE", b"".join(bytes(c) for c in colours))
-    trns = png_chunk(b"tRNS", bytes(0 if i == clear else 255 for i in range(clear + 1)))
-    return png_file(size, bpp, 3, lines, plte + trns)
+            line = row
+        out += bytes([kind]) + line
+        previous = row
+    return out
 
 
-# Windows reads PNG icon images from Vista on, the oldest system the manifest
-# names. Images from 64 px up are stored as PNG wherever that is smaller;
-# the small ones stay BMP, which every icon reader knows.
-PNG_FROM_SIDE = 64
+def png_entry(size, pixels):
+    """The image as an RGBA PNG: of the filters and deflate strategies tried, the smallest."""
+    rows = [bytes(v for px in row for v in px) for row in pixels]
+    ihdr = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    smallest = None
+    for kind in (0, 1, 2):
+        raw = filtered(rows, kind)
+        for strategy in (zlib.Z_DEFAULT_STRATEGY, zlib.Z_FILTERED, zlib.Z_RLE):
+            packer = zlib.compressobj(9, zlib.DEFLATED, 15, 9, strategy)
+            data = packer.compress(raw) + packer.flush()
+            if smallest is None or len(data) < len(smallest):
+                smallest = data
+    return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr) + png_chunk(b"IDAT", smallest)
+            + png_chunk(b"IEND", b""))
 
 
-def ico_file(layout, renders):
+def ico_file(layout):
     images = []
     for size, bpp in layout:
-        image = bmp_entry(size, bpp, renders[size])
-        if size >= PNG_FROM_SIDE:
-            png = png_entry(size, bpp, renders[size])
-            image = min(image, png, key=len)
-        images.append(image)
+        pixels = rgba_rows(size, bpp)
+        images.append(min(dib_entry(size, bpp, pixels), png_entry(size, pixels), key=len))
     data = struct.pack("<HHH", 0, 1, len(layout))
     offset = 6 + 16 * len(layout)
     for (size, bpp), image in zip(layout, images):
@@ -249,14 +212,13 @@ def main():
     parser.add_argument("--png", help="also write a 256 px preview PNG here")
     args = parser.parse_args()
 
-    renders = {size: render(size) for size in sorted({s for s, _ in CLASS_ICON + SMALL_ICON})}
     os.makedirs(args.out_dir, exist_ok=True)
     for name, layout in (("launcher.ico", CLASS_ICON), ("launcher_small.ico", SMALL_ICON)):
         with open(os.path.join(args.out_dir, name), "wb") as f:
-            f.write(ico_file(layout, renders))
+            f.write(ico_file(layout))
     if args.png:
         with open(args.png, "wb") as f:
-            f.write(png_entry(256, 32, renders[256]))
+            f.write(png_entry(256, rgba_rows(256, 32)))
 
 
 if __name__ == "__main__":
