@@ -357,6 +357,11 @@ if __name__ == "__main__":
             data = container_with_end_marker([("readme.txt", b"hello"), ("..\\evil.txt", b"x")])
         elif kind == "truncated":
             data = container_with_end_marker([("KesmarSetup.exe", os.urandom(4000))])[:-50]
+        elif kind == "no-memory":
+            # A record stream of 4 GiB less a byte, whose block no 32-bit
+            # process can have: the allocation fails, and must end the run as
+            # a refusal (exit 1), not as a crash.
+            data = struct.pack("<I", 0xFFFFFFFF) + container_with_end_marker([("KesmarSetup.exe", b"MZ")])[4:]
         else:
             sys.exit("unknown kind " + kind)
         with open(out, "wb") as f:

@@ -8,7 +8,7 @@ A stub is checked for the same resources but RAW 130, which it must not hold.
 
 With --release, also what a shipped launcher must be: stripped (no debug
 section, no symbol table), its own part (the exe less its payload) at most
-256 KiB, large-address-aware, with ASLR (and the relocations it needs) and DEP.
+128 KiB, large-address-aware, with ASLR (and the relocations it needs) and DEP.
 Prints every deviation and exits 1 if there is any, else 0.
 """
 
@@ -63,7 +63,7 @@ def check_headers(pe):
         expect(stamp == 0, "%s carries time stamp 0x%x" % (where, stamp))
 
 
-STUB_LIMIT = 256 * 1024
+STUB_LIMIT = 128 * 1024
 IMAGE_FILE_LARGE_ADDRESS_AWARE = 0x20
 IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE = 0x40
 IMAGE_DLLCHARACTERISTICS_NX_COMPAT = 0x100
