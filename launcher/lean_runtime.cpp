@@ -1,4 +1,4 @@
-// The launcher executable's own ends for the C++ runtime's error paths, which keep its debugging aids out of the exe.
+// The launcher executable's own copies of C++ runtime functions whose library copies bring debugging aids or the unwinder.
 //
 // The launcher catches no exception: the library's errors (a length past
 // max_size, an allocation that fails outside the nothrow paths) end the
@@ -11,8 +11,16 @@
 // once, as abort() does (exit code 3). Only the launcher exe links this file;
 // with any helper missing here, the runtime's own copy would be linked and
 // the link would fail on the duplicates, so none is forgotten silently.
+//
+// The stub is built without exceptions. A library object compiled with
+// them names the personality routine in its unwind tables, and linking it
+// for a single function brings the whole unwinder; the allocation
+// functions and the steady clock below stand in for such objects.
+#include <chrono>
 #include <cstdlib>
 #include <new>
+
+#include "platform/win32/windows_api.h"
 
 namespace __gnu_cxx {
 void __verbose_terminate_handler() { std::abort(); }
@@ -62,3 +70,10 @@ void operator delete(void* block) noexcept { std::free(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+
+// The names of the files that "-c" writes before it renames them take a seed
+// from this clock (CreateUniqueFile). Windows' tick count since start-up is
+// steady, in milliseconds, from Vista on.
+std::chrono::steady_clock::time_point std::chrono::steady_clock::now() noexcept {
+  return time_point(std::chrono::milliseconds(GetTickCount64()));
+}

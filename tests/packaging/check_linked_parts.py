@@ -9,7 +9,8 @@ copyright file must have; an input of no known part fails. With --stub or
 --exe, EXE is the Windows program the map describes (the launcher stub, or
 kesmar-pack.exe): it must hold no winpthreads, import only the system DLLs of
 check_launcher_imports.py, and name no FOLDER nor any folder of the
-compiler's that the link read. Prints each failure; exit 1 if any.
+compiler's that the link read; the stub, built without exceptions, must hold
+no unwinder either. Prints each failure; exit 1 if any.
 """
 
 import argparse
@@ -52,10 +53,14 @@ def licensed_stanzas(copyright_text):
     return {s["Files"].strip() for s in stanzas if "Files" in s and s.get("License", "").strip()}
 
 
-def check_exe(data, files, absent, failures):
+def check_exe(data, files, absent, failures, stub):
     threads = sorted(path for path in files if part_of(path) == "winpthreads")
     if threads or b"winpthread" in data:
         failures.append("winpthreads is linked in: %s" % (threads or "its name is in the exe"))
+    # One library object built with exceptions names the personality routine
+    # and so brings the whole unwinder, which the stub never uses.
+    if stub and any(os.path.basename(path) == "libgcc_eh.a" for path in files):
+        failures.append("the unwinder (libgcc_eh) is linked in; the map says what brought it")
     failures += ["imports %s, not an allowed system DLL" % dll
                  for dll in sorted(PeFile(data).imports()) if dll.lower() not in SYSTEM_DLLS]
     # The compiler's folders as the link named them and normalised, and the one above, where its headers lie.
@@ -72,7 +77,8 @@ def main():
     parser = argparse.ArgumentParser(usage=__doc__)
     parser.add_argument("map_file")
     parser.add_argument("copyright_file")
-    parser.add_argument("--stub", "--exe", dest="exe")
+    parser.add_argument("--stub")
+    parser.add_argument("--exe")
     parser.add_argument("--absent", action="append", default=[])
     args = parser.parse_args()
     with open(args.map_file, encoding="utf-8", errors="replace") as f:
@@ -88,10 +94,11 @@ def main():
         elif part and stanza[part] not in named:
             failures.append("%s is linked (%s), but no stanza 'Files: %s' gives its licence"
                             % (part, path, stanza[part]))
-    if args.exe:
-        with open(args.exe, "rb") as f:
-            check_exe(f.read(), files, args.absent, failures)
-    name = os.path.basename(args.exe or args.map_file)
+    exe = args.stub or args.exe
+    if exe:
+        with open(exe, "rb") as f:
+            check_exe(f.read(), files, args.absent, failures, stub=bool(args.stub))
+    name = os.path.basename(exe or args.map_file)
     for failure in failures:
         print("%s: %s" % (name, failure))
     if not failures:
