@@ -179,6 +179,28 @@ bool NamesConvert(const std::string& path, const ByteBlock& stream, const CodePa
   return true;
 }
 
+// The first record whose name Windows takes for an earlier one's, said in
+// one line on `err` ending in `consequence`; true, with the number of records
+// in `count`, when there is none.
+bool NamesDistinctOnWindows(const std::string& path, const ByteBlock& stream, const CodePage& codePage,
+                            std::ostream& err, const char* consequence, uint32_t* count) {
+  std::map<std::string, std::pair<uint32_t, std::string>> seen;
+  PayloadRecord record;
+  uint32_t index = 0;
+  for (uint32_t offset = 0; offset < stream.size; offset = record.next, ++index) {
+    ReadRecord(stream.data(), stream.size, offset, &record);  // checked by the caller
+    const auto [it, added] = seen.emplace(codePage.FoldKey(record.name), std::make_pair(index, record.name));
+    if (!added) {
+      err << path << ": record " << index + 1 << " at offset " << offset << ": name \""
+          << ShownRecordName(record.name, codePage) << "\" is also record " << it->second.first + 1 << "'s (\""
+          << ShownRecordName(it->second.second, codePage) << "\") on Windows; " << consequence << '\n';
+      return false;
+    }
+  }
+  if (count != nullptr) *count = index;
+  return true;
+}
+
 }  // namespace
 
 int VerifyPayload(const std::string& path, const CodePage& codePage, std::ostream& out, std::ostream& err) {
@@ -191,22 +213,10 @@ int VerifyPayload(const std::string& path, const CodePage& codePage, std::ostrea
     return 1;
   }
   if (!NamesConvert(path, stream, codePage, err, "")) return 1;
-  PayloadRecord record;
-  uint32_t count = 0;
   // Names Windows cannot tell apart become one file there: the launcher would
   // write the later record over the earlier one.
-  std::map<std::string, std::pair<uint32_t, std::string>> seen;
-  for (uint32_t offset = 0; offset < stream.size; offset = record.next, ++count) {
-    ReadRecord(stream.data(), stream.size, offset, &record);  // checked above
-    const auto [it, added] = seen.emplace(codePage.FoldKey(record.name), std::make_pair(count, record.name));
-    if (!added) {
-      err << path << ": record " << count + 1 << " at offset " << offset << ": name \""
-          << ShownRecordName(record.name, codePage) << "\" is also record " << it->second.first + 1
-          << "'s (\"" << ShownRecordName(it->second.second, codePage)
-          << "\") on Windows; one file would replace the other\n";
-      return 1;
-    }
-  }
+  uint32_t count = 0;
+  if (!NamesDistinctOnWindows(path, stream, codePage, err, "one file would replace the other", &count)) return 1;
   // Names that fail on most machines, but not on one with a short
   // temporary folder: a warning.
   for (const LongRecordName& name : LongRecordNames(stream.data(), stream.size, codePage)) {
@@ -237,21 +247,7 @@ int ExtractPayloadFile(const std::string& path, const std::string& folder, const
   if (!NamesConvert(path, stream, codePage, err, "; nothing extracted")) return 1;
   // Every file is created new, so two names Windows takes for one would
   // fail halfway there (and here, on a file system that ignores case).
-  {
-    std::map<std::string, std::pair<uint32_t, std::string>> seen;
-    PayloadRecord record;
-    uint32_t index = 0;
-    for (uint32_t offset = 0; offset < stream.size; offset = record.next, ++index) {
-      ReadRecord(stream.data(), stream.size, offset, &record);  // checked above
-      const auto [it, added] = seen.emplace(codePage.FoldKey(record.name), std::make_pair(index, record.name));
-      if (!added) {
-        err << path << ": record " << index + 1 << " at offset " << offset << ": name \""
-            << ShownRecordName(record.name, codePage) << "\" is also record " << it->second.first + 1 << "'s (\""
-            << ShownRecordName(it->second.second, codePage) << "\") on Windows; nothing extracted\n";
-        return 1;
-      }
-    }
-  }
+  if (!NamesDistinctOnWindows(path, stream, codePage, err, "nothing extracted", nullptr)) return 1;
 
   // Only a new or empty folder: nothing already there can be overwritten or
   // stand in for a record as a link.

@@ -223,16 +223,16 @@ TEST(FontPass, UserFontPathTable) {
     std::string contentA = "A.ttf";  // of A in the user's font folder, when registered
   };
   const std::set<std::string> both = {kUserFonts + "\\A.ttf", kUserFonts + "\\B.ttf"};
+  // The user's font folder already holds an A.ttf of its own.
+  const auto installedBefore = [](World& w) {
+    w.fs.AddFolder(kLocal + "\\Microsoft");
+    w.fs.AddFolder(kLocal + "\\Microsoft\\Windows");
+    w.fs.AddFolder(kUserFonts);
+    w.fs.AddFile(kUserFonts + "\\A.ttf", "installed before");
+  };
   const std::vector<Case> cases = {
       {"both installed", [](World&) {}, kUserFonts, 2, both},
-      {"a file already there is kept",
-       [](World& w) {
-         w.fs.AddFolder(kLocal + "\\Microsoft");
-         w.fs.AddFolder(kLocal + "\\Microsoft\\Windows");
-         w.fs.AddFolder(kUserFonts);
-         w.fs.AddFile(kUserFonts + "\\A.ttf", "installed before");
-       },
-       kUserFonts, 2, both, "installed before"},
+      {"a file already there is kept", installedBefore, kUserFonts, 2, both, "installed before"},
       {"user copy refused", [](World& w) { w.fs.Fail("CopyFileA"); }, "", 0},
       {"no local application data", [](World& w) { w.fonts.Fail("SHGetFolderPathW"); }, "", 0},
       {"a file where a folder should be",
@@ -251,11 +251,8 @@ TEST(FontPass, UserFontPathTable) {
       // A copy the font table refuses would lie there unused for ever.
       {"font table refuses: this run's copies go", [](World& w) { w.fonts.Fail("AddFontResourceA"); }, "", 0},
       {"font table refuses: a file already there stays",
-       [](World& w) {
-         w.fs.AddFolder(kLocal + "\\Microsoft");
-         w.fs.AddFolder(kLocal + "\\Microsoft\\Windows");
-         w.fs.AddFolder(kUserFonts);
-         w.fs.AddFile(kUserFonts + "\\A.ttf", "installed before");
+       [&](World& w) {
+         installedBefore(w);
          w.fonts.Fail("AddFontResourceA");
        },
        "", 0, {kUserFonts + "\\A.ttf"}},
