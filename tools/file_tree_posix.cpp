@@ -122,6 +122,9 @@ bool CopyEntry(const std::string& from, const std::string& to, std::string* prob
       *problem = Failure("cannot copy the link", from);
       return false;
     }
+    // The link's own times, as for every other entry.
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(AT_FDCWD, to.c_str(), times, AT_SYMLINK_NOFOLLOW);
     return true;
   }
   if (S_ISREG(st.st_mode)) {
