@@ -33,22 +33,24 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Debian 12 (7.2) crashes a process that ends while other threads are alive,
 # so qemu-user 8 or later comes from the backports suite of the archive this
 # machine already uses. That suite is pinned low: nothing else comes from it.
+# The kernel forgets the emulator's registration at every boot, so it is
+# made again on every run that needs it, not only when the package comes in.
 emulator_minimum=1:8
 install_emulator() {
   "$root/scripts/ia32-setup" --native && return 0
   local installed
   installed=$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null || true)
-  if [ -n "$installed" ] && dpkg --compare-versions "$installed" ge "$emulator_minimum"; then
-    return 0
+  if [ -z "$installed" ] || ! dpkg --compare-versions "$installed" ge "$emulator_minimum"; then
+    if [ "$(id -u)" != 0 ]; then
+      echo "install-deps: this kernel cannot run 32-bit programs; qemu-user $emulator_minimum or later is needed" \
+           "from ${codename}-backports: run this script as root" >&2
+      exit 1
+    fi
+    add_backports
+    apt_update
+    apt_install "qemu-user/${codename}-backports"
   fi
-  if [ "$(id -u)" != 0 ]; then
-    echo "install-deps: this kernel cannot run 32-bit programs; qemu-user $emulator_minimum or later is needed" \
-         "from ${codename}-backports: run this script as root" >&2
-    exit 1
-  fi
-  add_backports
-  apt_update
-  apt_install "qemu-user/${codename}-backports"
+  "$root/scripts/ia32-setup"
 }
 
 # A mirror in the middle of a sync can fail one index (a size mismatch on one
