@@ -60,8 +60,12 @@ std::string WineSetupProblem() {
   // An emulator registered for 32-bit programs may take a moment to start.
   if (!RunToEnd(loader, TryClock::now() + std::chrono::seconds(30), &status, &output, &problem) ||
       !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    return "this kernel cannot run 32-bit programs: install qemu-user-binfmt, qemu-user 8 or later (Debian 12: from "
-           "bookworm-backports), which runs them for it";
+    // Debian 12's own qemu-user-binfmt is 7.2, which crashes the launcher as it
+    // ends; the backports package registers 10 for good, at every boot.
+    return "this kernel cannot run 32-bit programs and no emulator is registered for them: install "
+           "qemu-user-binfmt 8 or later (Debian 12: enable bookworm-backports, then apt install -t "
+           "bookworm-backports qemu-user-binfmt; Debian 12's own 7.2 crashes the launcher), or run "
+           "scripts/ia32-setup from kesmar-pack's source as root";
   }
   return "";
 }
