@@ -1,4 +1,4 @@
-// Interrupts of a host tool (SIGINT and SIGTERM on Linux; Ctrl-C, Ctrl-Break and a closed console on Windows).
+// Interrupts of a host tool (SIGINT, SIGTERM, SIGHUP and SIGQUIT on Linux; Ctrl-C, Ctrl-Break and a closed console on Windows).
 #pragma once
 
 namespace kesmar {

@@ -13,7 +13,7 @@ namespace kesmar {
 // go to `out`; messages, one line per failure, go to `err`, and so does the
 // progress line when `showProgress` is set (stderr is a terminal). Returns
 // the exit code: 0 done, 1 failed, 2 bad usage. Installs the handlers that
-// delete temporary files on SIGINT and SIGTERM.
+// delete temporary files on SIGINT, SIGTERM, SIGHUP and SIGQUIT.
 int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                   bool showProgress);
 

@@ -1,10 +1,9 @@
-// Interrupts on Linux: SIGINT and SIGTERM run the cleanup in a signal handler, then end the process by that signal.
+// Interrupts on Linux: SIGINT, SIGTERM, SIGHUP and SIGQUIT run the cleanup in a signal handler, then end the process by that signal.
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <initializer_list>
 
 #include "platform/interrupts.h"
 
@@ -22,6 +21,16 @@ extern "C" void CleanUpAndDie(int signal) {
   ::raise(signal);
 }
 
+// Ctrl-C, a kill, a closed terminal and the quit key all end a run half done.
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+sigset_t InterruptSet() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : kInterrupts) sigaddset(&set, signal);
+  return set;
+}
+
 thread_local int heldDepth = 0;
 thread_local sigset_t maskBeforeHold;
 
@@ -33,10 +42,8 @@ void OnInterrupt(void (*cleanup)()) {
   std::memset(&action, 0, sizeof action);
   action.sa_handler = CleanUpAndDie;
   action.sa_flags = SA_RESETHAND;
-  sigemptyset(&action.sa_mask);
-  sigaddset(&action.sa_mask, SIGINT);
-  sigaddset(&action.sa_mask, SIGTERM);
-  for (int signal : {SIGINT, SIGTERM}) {
+  action.sa_mask = InterruptSet();
+  for (int signal : kInterrupts) {
     struct sigaction current;
     // A signal ignored by whoever started us (nohup, a shell's background
     // job) stays ignored.
@@ -47,10 +54,7 @@ void OnInterrupt(void (*cleanup)()) {
 
 InterruptsHeld::InterruptsHeld() {
   if (heldDepth++ != 0) return;
-  sigset_t held;
-  sigemptyset(&held);
-  sigaddset(&held, SIGINT);
-  sigaddset(&held, SIGTERM);
+  const sigset_t held = InterruptSet();
   ::pthread_sigmask(SIG_BLOCK, &held, &maskBeforeHold);
 }
 
