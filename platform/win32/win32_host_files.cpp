@@ -82,11 +82,12 @@ bool SameFile(const std::string& a, const std::string& b) {
 // Windows has no access() that tells: a file is created there, and deleted
 // by the system as soon as it is closed.
 int FolderWriteError(const std::string& folder) {
-  const std::wstring wide = LongWidePath(folder);
-  if (wide.empty()) return ENOENT;
+  if (LongWidePath(folder).empty()) return ENOENT;
   for (int attempt = 0; attempt < 10; ++attempt) {
-    const std::wstring probe = wide + L"\\kesmar-pack-probe-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                               std::to_wstring(::GetTickCount64() + attempt);
+    // The long form is taken of the probe's whole path: a folder a little
+    // short of MAX_PATH needs it for the name inside.
+    const std::wstring probe = LongWidePath(folder + "\\kesmar-pack-probe-" + std::to_string(::GetCurrentProcessId()) +
+                                            "-" + std::to_string(::GetTickCount64() + attempt));
     const HANDLE handle = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
