@@ -2,10 +2,14 @@
 #include "tests/support/tool_runner.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -21,30 +25,65 @@ std::string ReadAll(const std::string& path) {
   return text.str();
 }
 
+// A wedged Wine must fail its row, not hold the whole suite.
+constexpr int kWineTimeLimitSeconds = 120;
+
+ToolRun HarnessFailure(const std::string& what) {
+  return {-1, "", "test harness: " + what + " (" + std::strerror(errno) + ")\n"};
+}
+
 // Wine's own words go to the files too; it says none once its prefix is made.
 ToolRun RunUnderWine(const std::string& exe, const std::vector<std::string>& args) {
   char outPath[] = "/tmp/kesmar-tool-out-XXXXXX";
   char errPath[] = "/tmp/kesmar-tool-err-XXXXXX";
   const int outFd = ::mkstemp(outPath);
+  if (outFd < 0) return HarnessFailure("cannot create a file for stdout");
   const int errFd = ::mkstemp(errPath);
+  if (errFd < 0) {
+    const ToolRun failed = HarnessFailure("cannot create a file for stderr");
+    ::close(outFd);
+    ::unlink(outPath);
+    return failed;
+  }
+  const auto removeFiles = [&] {
+    ::close(outFd);
+    ::close(errFd);
+    ::unlink(outPath);
+    ::unlink(errPath);
+  };
+  std::vector<char*> argv = {const_cast<char*>("wine"), const_cast<char*>(exe.c_str())};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   const pid_t child = ::fork();
+  if (child < 0) {
+    const ToolRun failed = HarnessFailure("cannot fork");
+    removeFiles();
+    return failed;
+  }
   if (child == 0) {
+    // A group of its own, so that a time limit ends Wine's loader and what it started.
+    ::setpgid(0, 0);
     ::dup2(outFd, STDOUT_FILENO);
     ::dup2(errFd, STDERR_FILENO);
-    std::vector<char*> argv = {const_cast<char*>("wine"), const_cast<char*>(exe.c_str())};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
     ::unsetenv("DISPLAY");
     ::execvp("wine", argv.data());
     ::_exit(127);
   }
   int status = -1;
-  ::waitpid(child, &status, 0);
-  ::close(outFd);
-  ::close(errFd);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kWineTimeLimitSeconds);
+  pid_t ended = 0;
+  while ((ended = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+    ::usleep(20000);
+  }
+  if (ended == 0) {
+    ::kill(-child, SIGKILL);
+    ::waitpid(child, &status, 0);
+    removeFiles();
+    return {-1, "", "test harness: kesmar-pack.exe did not end within " + std::to_string(kWineTimeLimitSeconds) +
+                        " s and was killed\n"};
+  }
   ToolRun run{WIFEXITED(status) ? WEXITSTATUS(status) : 128, ReadAll(outPath), ReadAll(errPath)};
-  ::unlink(outPath);
-  ::unlink(errPath);
+  removeFiles();
   return run;
 }
 
