@@ -42,13 +42,21 @@ std::string FindLauncherStub(std::string* looked) {
 
 int MakeLauncher(const LauncherRequest& request, const CodePage& codePage, std::ostream& out,
                  std::ostream& err, bool showProgress) {
-  if (ReportOutputPathProblem(request.output, err)) return kToolFailed;
+  if (ReportOutputPathProblem(request.output, err, request.folder)) return kToolFailed;
   std::string stubPath = request.stub;
   if (stubPath.empty()) {
     std::string looked;
     stubPath = FindLauncherStub(&looked);
     if (stubPath.empty()) {
       err << "kesmar-pack: no launcher stub found (looked for " << looked << "); name one with --stub\n";
+      return kToolFailed;
+    }
+  }
+  // Nor is a file it reads replaced: the stub, or the container it embeds.
+  for (const auto& [input, what] : {std::pair<std::string, const char*>{stubPath, "the stub"},
+                                    {request.payloadFile, "the --payload file"}}) {
+    if (!input.empty() && SameFile(request.output, input)) {
+      err << request.output << ": is " << input << ", " << what << "; kesmar-pack never writes over a file it reads\n";
       return kToolFailed;
     }
   }
@@ -121,9 +129,11 @@ int MakeLauncher(const LauncherRequest& request, const CodePage& codePage, std::
     err << request.output << ": " << SystemError(reason, error) << '\n';
     return kToolFailed;
   }
-  out << request.output << ": launcher, stub " << launcher.size() - payload.containerSize << " bytes + payload "
-      << payload.containerSize << " bytes from " << (request.folder.empty() ? payloadPath : request.folder)
-      << '\n';
+  // The stub's figure is its file's; the launcher adds a resource entry and
+  // alignment to the two, so its own size is given too.
+  out << request.output << ": launcher, stub " << stub.size() << " bytes + payload " << payload.containerSize
+      << " bytes (" << launcher.size() << " bytes in all) from "
+      << (request.folder.empty() ? payloadPath : request.folder) << '\n';
   return kToolOk;
 }
 

@@ -10,6 +10,7 @@
 
 #include "platform/host_files.h"
 #include "platform/ntfs_order.h"
+#include "tools/payload_file.h"
 #include "tools/temporary_files.h"
 
 namespace kesmar {
@@ -61,8 +62,10 @@ class PackInputFileSystem final : public FileSystem {
  public:
   PackInputFileSystem(const std::string& ownOutput, SkippedEntry skipped, std::unique_ptr<FileSystem> files)
       : files_(std::move(files)),
+        ownOutput_(ownOutput),
         outputFolder_(FolderOf(ownOutput)),
         outputName_(BaseName(ownOutput)),
+        outputExists_(InspectPath(ownOutput).kind == PathInfo::kFile),
         skipped_(std::move(skipped)) {}
 
   std::unique_ptr<FindHandle> FindFirstFileA(const std::string& pattern, FindData* data) override {
@@ -80,7 +83,7 @@ class PackInputFileSystem final : public FileSystem {
     do {
       seen.insert(entry.cFileName);
       const bool dots = entry.cFileName == "." || entry.cFileName == "..";
-      if (besideOutput && IsOwnFile(entry.cFileName)) continue;
+      if (besideOutput && IsOwnFile(folder, entry.cFileName)) continue;
       if ((entry.dwFileAttributes & kFileAttributeDirectory) && !dots) {
         skipped.emplace_back(entry.cFileName, "a folder, not packed");
       }
@@ -176,8 +179,11 @@ class PackInputFileSystem final : public FileSystem {
     return path;
   }
 
-  bool IsOwnFile(const std::string& name) const {
-    return name == outputName_ || IsReplacingTemporary(name, outputName_) || IsPayloadTemporary(name, outputName_);
+  // The output is known by its name, or, where the system takes other names
+  // for it (another letter case on Windows), as the same file.
+  bool IsOwnFile(const std::string& folder, const std::string& name) const {
+    return name == outputName_ || IsReplacingTemporary(name, outputName_) || IsPayloadTemporary(name, outputName_) ||
+           (outputExists_ && SameFile(folder + "/" + name, ownOutput_));
   }
 
   using Skipped = std::vector<std::pair<std::string, std::string>>;  // name, why
@@ -192,14 +198,49 @@ class PackInputFileSystem final : public FileSystem {
   }
 
   std::unique_ptr<FileSystem> files_;
+  std::string ownOutput_;
   std::string outputFolder_;
   std::string outputName_;
+  bool outputExists_;
   SkippedEntry skipped_;
 };
 
 }  // namespace
 
-std::string OutputPathProblem(const std::string& output) {
+namespace {
+
+// The name under which `folder` lists the file at `path`, which may differ
+// from the path's own on Windows (letter case, a short name).
+std::string ListedName(const std::string& folder, const std::string& path) {
+  const auto files = CreateHostFileSystem();
+  FindData entry;
+  auto search = files->FindFirstFileA(folder + "\\*", &entry);
+  if (search) {
+    do {
+      if (!(entry.dwFileAttributes & kFileAttributeDirectory) && SameFile(folder + "/" + entry.cFileName, path)) {
+        return entry.cFileName;
+      }
+    } while (files->FindNextFileA(*search, &entry));
+  }
+  return BaseName(path);
+}
+
+// Why writing `output` would replace a file that packing `folder` reads.
+std::string OverwritesInputProblem(const std::string& output, const std::string& folder) {
+  if (InspectPath(output).kind != PathInfo::kFile || !SameFile(FolderOf(output), folder)) return "";
+  // An earlier launcher or container there is replaced, and never packed.
+  std::vector<uint8_t> bytes;
+  std::string unread;
+  if (ReadFileBytes(output, &bytes, &unread) && OwnOutputKind(bytes.data(), uint32_t(bytes.size())) != nullptr) {
+    return "";
+  }
+  return "is " + folder + ShownSeparator(folder) + PrintableName(ListedName(folder, output)) +
+         ", a file of the folder being packed; kesmar-pack never writes over a file it packs";
+}
+
+}  // namespace
+
+std::string OutputPathProblem(const std::string& output, const std::string& packedFolder) {
   if (!output.empty() && LastSeparator(output) == output.size() - 1) return "names a folder; -o takes a file name";
   const PathInfo target = InspectPath(output);
   if (target.kind == PathInfo::kFolder) return "is a folder; -o takes a file name";
@@ -215,11 +256,11 @@ std::string OutputPathProblem(const std::string& output) {
   if (const int error = FolderWriteError(folder)) {
     return "cannot be written: folder \"" + folder + "\" is not writable (" + std::strerror(error) + ")";
   }
-  return "";
+  return packedFolder.empty() ? "" : OverwritesInputProblem(output, packedFolder);
 }
 
-bool ReportOutputPathProblem(const std::string& output, std::ostream& err) {
-  const std::string problem = OutputPathProblem(output);
+bool ReportOutputPathProblem(const std::string& output, std::ostream& err, const std::string& packedFolder) {
+  const std::string problem = OutputPathProblem(output, packedFolder);
   if (!problem.empty()) err << output << ": " << problem << '\n';
   return !problem.empty();
 }

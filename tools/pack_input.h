@@ -14,10 +14,14 @@ namespace kesmar {
 // Why no file can be written at `output`, as a phrase; empty when one can.
 // Checked before any packing: the folder it goes into exists and may be
 // written, and `output` names no folder, nor anything else that is not a
-// regular file (the final rename would replace a device or a pipe).
-std::string OutputPathProblem(const std::string& output);
+// regular file (the final rename would replace a device or a pipe). When
+// the files of `packedFolder` are to be packed, `output` names none of them
+// either, compared as the system does (on Windows, letter case and short
+// names alike); an earlier launcher or container of this tool's there is
+// the one file it may replace, as it is never packed.
+std::string OutputPathProblem(const std::string& output, const std::string& packedFolder = "");
 // The same, said on `err` as "<output>: <problem>"; true when there was one.
-bool ReportOutputPathProblem(const std::string& output, std::ostream& err);
+bool ReportOutputPathProblem(const std::string& output, std::ostream& err, const std::string& packedFolder = "");
 
 // Told, once for each, of an entry of the input folder that is not packed
 // although the folder holds it: the entry's name and why.

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <sstream>
 
 #include "builder/build_payload.h"
@@ -336,7 +337,8 @@ TEST(PackTool, LauncherFromFolderAndPayload) {
     std::string message;  // the start of the one line on stdout (0) or stderr (1)
   };
   const std::vector<Case> cases = {
-      {{at("finst"), "-o", at("a.exe")}, 0, at("a.exe") + ": launcher, stub "},
+      {{at("finst"), "-o", at("a.exe")}, 0,
+       at("a.exe") + ": launcher, stub " + std::to_string(LauncherStubImage().size()) + " bytes + payload "},
       {{"--payload", at("p.lzma"), "-o", at("b.exe")}, 0, at("b.exe") + ": launcher, stub "},
       {{"--payload", at("bad.lzma"), "-o", at("c.exe")}, 1,
        at("bad.lzma") + ": neither a launcher nor a payload container: LZMA data is corrupt (--force embeds it as it is)"},
@@ -490,6 +492,64 @@ TEST(PackTool, OutputIsWrittenOnlyThroughFilesItCreates) {
   }
 }
 
+// An output that names a file the run reads is refused before anything is
+// written, --force or not: a file of the folder packed (on Windows in any
+// letter case), the stub, the embedded container. An earlier launcher or
+// container in the folder is the one file there it replaces.
+TEST(PackTool, OutputNeverReplacesAnInput) {
+  const std::string packed = ", a file of the folder being packed; kesmar-pack never writes over a file it packs\n";
+  const std::string read = "; kesmar-pack never writes over a file it reads\n";
+  struct Case {
+    std::vector<std::string> args;  // "@" stands for the test's folder, here and in `err`
+    std::string err;                // empty: written
+  };
+  const std::vector<Case> cases = {
+      {{"pack", "@/in", "-o", "@/in/\u00dcberblick.txt"}, "@/in/\u00dcberblick.txt: is @/in/\u00dcberblick.txt" + packed},
+      {{"launcher", "@/in", "-o", "@/in/KesmarSetup.exe", "--force", "--stub", "@/stub.exe"},
+       "@/in/KesmarSetup.exe: is @/in/KesmarSetup.exe" + packed},
+      {{"launcher", "@/in", "-o", "@/in/kesmarsetup.exe", "--stub", "@/stub.exe"},
+       RunsWindowsTool() ? "@/in/kesmarsetup.exe: is @/in/KesmarSetup.exe" + packed : ""},
+      {{"pack", "@/in", "-o", "@/in/old.lzma"}, ""},
+      {{"launcher", "@/in", "-o", "@/stub.exe", "--stub", "@/stub.exe"}, "@/stub.exe: is @/stub.exe, the stub" + read},
+      {{"launcher", "--payload", "@/p.lzma", "-o", "@/p.lzma", "--stub", "@/stub.exe"},
+       "@/p.lzma: is @/p.lzma, the --payload file" + read},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    WriteStub(dir);
+    dir.Write("in/KesmarSetup.exe", kSetup);
+    dir.Write("in/\u00dcberblick.txt", "the readme");
+    ASSERT_EQ(Tool({"pack", (dir.path() / "in").string(), "-o", (dir.path() / "p.lzma").string()}).code, 0);
+    std::filesystem::copy_file(dir.path() / "p.lzma", dir.path() / "in" / "old.lzma");
+    const auto placed = [&](std::string text) {
+      for (size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at)) {
+        text.replace(at, 1, dir.path().string());
+      }
+      return text;
+    };
+    const auto contents = [&] {
+      std::map<std::string, std::string> files;
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
+        const std::string name = entry.path().lexically_relative(dir.path()).string();
+        if (entry.is_regular_file()) files[name] = dir.Read(name);
+      }
+      return files;
+    };
+    const auto before = contents();
+    std::vector<std::string> args;
+    for (const std::string& arg : c.args) args.push_back(placed(arg));
+    const ToolRun run = Tool(args);
+    const std::string what = c.args[0] + " -o " + c.args[3 + (c.args[1] == "--payload")];
+    EXPECT_EQ(run.code, c.err.empty() ? 0 : 1) << what << "\n" << run.err;
+    if (!c.err.empty()) {
+      EXPECT_EQ(run.err, placed(c.err)) << what;
+      EXPECT_EQ(contents(), before) << what << ": nothing written, nothing replaced";
+    }
+    EXPECT_EQ(dir.Read("in/KesmarSetup.exe"), kSetup) << what;
+    EXPECT_EQ(dir.Read("in/\u00dcberblick.txt"), "the readme") << what;
+  }
+}
+
 // Every command with paths of more than 260 characters, which Windows'
 // plain calls do not reach.
 TEST(PackTool, PathsLongerThan260Characters) {
@@ -501,8 +561,15 @@ TEST(PackTool, PathsLongerThan260Characters) {
   const std::string stub = WriteStub(dir);
   const std::string at = (dir.path() / deep).string();
   ASSERT_GT(at.size(), 300u);
+  // A folder a little short of 260 characters (on Windows, Z: and all), whose
+  // files' paths pass it. (Wine takes such paths without the long form, so
+  // only Windows itself shows the write probe's need of it.)
+  std::string near = dir.path().string() + "/";
+  near += std::string(238 - near.size(), 'n') + "/";
+  std::filesystem::create_directories(near);
   for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{"pack", at + "in", "-o", at + "p.lzma"},
+       std::vector<std::vector<std::string>>{{"pack", at + "in", "-o", near + "p.lzma"},
+                                             {"pack", at + "in", "-o", at + "p.lzma"},
                                              {"launcher", at + "in", "--stub", stub, "-o", at + "p.exe"},
                                              {"verify", at + "p.exe"},
                                              {"extract", at + "p.lzma", at + "out"}}) {
@@ -618,10 +685,11 @@ TEST(PackTool, SkippedEntriesAreNamedOnce) {
                          "/sub: warning: a folder, not packed\n");
 }
 
-// Ctrl-C or a kill while a launcher is packed: the temporary payload beside
-// the output goes, and the output of an earlier run stays.
+// Ctrl-C, a kill, a closed terminal or Ctrl-\ while a launcher is packed: the
+// temporary payload beside the output goes, and the output of an earlier run
+// stays.
 TEST(PackTool, InterruptLeavesNoTemporaryFile) {
-  for (const int signal : {SIGINT, SIGTERM}) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     TempDir dir;
     const std::string stub = WriteStub(dir);
     dir.Write("in/KesmarSetup.exe", kSetup);
@@ -664,6 +732,23 @@ TEST(PackTool, HelpForEachCommandAndOptionsWithEquals) {
     EXPECT_EQ(run.err, "") << command;
   }
   EXPECT_NE(Tool({"--help"}).out.find(std::string("at most ") + kLauncherStreamLimitText), std::string::npos);
+  // Each build's help speaks of its own system; Windows' "/?" is help there,
+  // and a quote kept by a trailing backslash is explained, not taken for a name.
+  const std::string system = RunsWindowsTool() ? "Windows" : "Linux";
+  EXPECT_NE(Tool({"--help"}).out.find("launchers on " + system), std::string::npos);
+  EXPECT_EQ(Tool({"--help"}).out.find("UTF-8 here") == std::string::npos, RunsWindowsTool());
+  EXPECT_EQ(Tool({"--help"}).out.find("(Linux only) run a launcher under Wine") != std::string::npos,
+            RunsWindowsTool());
+  if (RunsWindowsTool()) {
+    EXPECT_EQ(Tool({"/?"}).out, Tool({"--help"}).out);
+    const ToolRun quoted = Tool({"launcher", "my folder\" -o Setup.exe"});
+    EXPECT_EQ(quoted.code, 2);
+    EXPECT_EQ(quoted.err.rfind("kesmar-pack: the argument 'my folder\" -o Setup.exe' holds a '\"': a backslash before "
+                               "a closing quote keeps the quote",
+                               0),
+              0u)
+        << quoted.err;
+  }
 
   TempDir dir;
   const std::string stub = WriteStub(dir);
