@@ -15,6 +15,13 @@ std::vector<std::string> HostArguments(int argc, char** argv);
 // progress line may be drawn.
 bool StderrIsTerminal();
 
+// The system the tool is built for, as its help names it: "Linux" or "Windows".
+extern const char kHostSystem[];
+
+// True where a program splits its command line itself (Windows): a "\" before
+// a closing quote then escapes it, and the quote ends up in the argument.
+extern const bool kHostSplitsCommandLine;
+
 // Makes std::cout and std::cerr show UTF-8 text correctly wherever they go.
 // On Linux nothing is needed. On Windows a console is written in UTF-16
 // (WriteConsoleW), whatever its code page; a file or a pipe gets the UTF-8

@@ -7,12 +7,14 @@
 #include <memory>
 
 #include "builder/build_payload.h"
+#include "platform/host_console.h"
 #include "platform/host_files.h"
 #include "tools/code_page.h"
 #include "tools/container_commands.h"
 #include "tools/launcher_check.h"
 #include "tools/launcher_command.h"
 #include "tools/pack_input.h"
+#include "tools/payload_file.h"
 #include "tools/temporary_files.h"
 #include "tools/try_command.h"
 
@@ -21,9 +23,12 @@ namespace {
 
 constexpr char kVersion[] = "1.1.5.5";
 
-constexpr char kDescription[] =
-    "kesmar-pack makes KesmarSetupWin launchers on Linux, lists, checks and unpacks their payloads, and tries them "
-    "under Wine.";
+const bool kOnWindows = std::strcmp(kHostSystem, "Windows") == 0;
+
+const std::string kDescription =
+    kOnWindows ? "kesmar-pack makes KesmarSetupWin launchers on Windows, and lists, checks and unpacks their payloads."
+               : "kesmar-pack makes KesmarSetupWin launchers on Linux, lists, checks and unpacks their payloads, and "
+                 "tries them under Wine.";
 
 const std::string kLimits = std::string("a record stream (the files plus 259 bytes each) of at most ") +
                             kLauncherStreamLimitText + "\nin a container of at most " + kLauncherContainerLimitText;
@@ -31,8 +36,9 @@ const std::string kLimits = std::string("a record stream (the files plus 259 byt
 const std::string kFooter =
     "Without a command, kesmar-pack packs the files of ./finst into ./datakes.lzma, as the\n"
     "launcher's -c does on Windows. kesmar-pack COMMAND --help tells more of each command.\n"
-    "\n"
-    "Names are UTF-8 here and stored in a Windows ANSI code page (--codepage N: 874, 932,\n"
+    "\n" +
+    std::string(kOnWindows ? "Names are stored" : "Names are UTF-8 here and stored") +
+    " in a Windows ANSI code page (--codepage N: 874, 932,\n"
     "936, 949, 950, 1250-1258; default 1252). FILE may be a payload container or a\n"
     "launcher, whose payload is its resource RAW 130.\n"
     "A launcher holds " + kLimits + ".\n"
@@ -71,6 +77,10 @@ const std::string kTryFooter =
     "Exit codes: 0 when the launcher exited with 0 within the limit and left nothing in the\n"
     "temporary folder, 1 otherwise, 2 bad usage.";
 
+constexpr char kTryFooterWindows[] =
+    "try runs on Linux only, where it starts FILE under Wine in a throwaway prefix; here it\n"
+    "says so and exits 1. On Windows, try a launcher in a virtual machine of its own.";
+
 int UsageError(std::ostream& err, const std::string& what) {
   err << "kesmar-pack: " << what << " (see kesmar-pack --help)\n";
   return kToolUsage;
@@ -84,7 +94,7 @@ int PackFinst(std::ostream& out, std::ostream& err, bool showProgress) {
     err << "kesmar-pack: " << problem << '\n';
     return kToolFailed;
   }
-  if (ReportOutputPathProblem(kBuilderOutputFile, err)) return kToolFailed;
+  if (ReportOutputPathProblem(kBuilderOutputFile, err, kBuilderInputFolder)) return kToolFailed;
   PackJob job;
   job.folder = kBuilderInputFolder;
   job.output = kBuilderOutputFile;
@@ -182,9 +192,10 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
   extract->add_option("DIR", r.folder, "where the files go")->type_name("")->required()->check(kNamed);
 
   TryRequest tryRequest;
-  CLI::App* tryCommand =
-      app.add_subcommand("try", "run a launcher under Wine in a throwaway prefix and report what it did");
-  tryCommand->footer(kTryFooter);
+  CLI::App* tryCommand = app.add_subcommand(
+      "try", std::string(kOnWindows ? "(Linux only) " : "") +
+                 "run a launcher under Wine in a throwaway prefix and report what it did");
+  tryCommand->footer(kOnWindows ? kTryFooterWindows : kTryFooter);
   tryCommand->add_option("FILE", tryRequest.launcher, "the launcher to run")->type_name("")->required()->check(kNamed);
   tryCommand->add_option("--timeout", tryRequest.timeLimit, "time limit of the whole run (default 300)")
       ->type_name("SECONDS")
@@ -200,7 +211,20 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
       ->type_name("FILE.png")
       ->check(kNamed);
 
-  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  std::vector<std::string> given = args;
+  for (std::string& arg : given) {
+    // Windows' own way to ask for help; no file can be named so there.
+    if (kOnWindows && arg == "/?") arg = "--help";
+    // "C:\my folder\" -o x: the backslash keeps the closing quote, and the
+    // rest of the line becomes part of the folder's name.
+    if (kHostSplitsCommandLine && arg.find('"') != std::string::npos) {
+      return UsageError(err, "the argument '" + PrintableName(arg) +
+                                 "' holds a '\"': a backslash before a closing quote keeps the quote and joins the "
+                                 "arguments after it; end the name without the backslash (\"my folder\") or double "
+                                 "it (\"my folder\\\\\")");
+    }
+  }
+  std::vector<std::string> reversed(given.rbegin(), given.rend());
   try {
     app.parse(reversed);
   } catch (const CLI::Success& success) {
@@ -246,7 +270,7 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
     job.folder = r.folder;
     job.output = r.output.empty() ? kBuilderOutputFile : r.output;
     job.summary = true;
-    if (ReportOutputPathProblem(job.output, err)) return kToolFailed;
+    if (ReportOutputPathProblem(job.output, err, job.folder)) return kToolFailed;
     return PackFolder(job, *codePage, out, err, showProgress);
   }
   if (command == launcher) {

@@ -5,6 +5,9 @@
 
 namespace kesmar {
 
+const char kHostSystem[] = "Linux";
+const bool kHostSplitsCommandLine = false;
+
 std::vector<std::string> HostArguments(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }

@@ -71,6 +71,9 @@ class ConsoleBuffer final : public std::streambuf {
 
 }  // namespace
 
+const char kHostSystem[] = "Windows";
+const bool kHostSplitsCommandLine = true;
+
 std::vector<std::string> HostArguments(int, char**) {
   std::vector<std::string> arguments;
   int count = 0;
