@@ -8,8 +8,9 @@
 #                 [SIGN_CERT=<pem> SIGN_KEY=<pem> | SIGN_PKCS12=<file>]
 #                 [SIGN_PASSWORD=<text> | SIGN_PASSWORD_FILE=<file>] [SIGN_TIMESTAMP_URL=<url>]
 #   make fuzz     fuzz each libFuzzer target for FUZZ_SECONDS (default 300)
-#   make package  the Debian package build/kesmar-pack_<version>_amd64.deb and the
-#                 Windows zip build/kesmar-pack-<version>-windows-x64.zip
+#   make package  the Debian package build/kesmar-pack_<version>_amd64.deb, the
+#                 Windows zip build/kesmar-pack-<version>-windows-x64.zip and
+#                 build/SHA256SUMS for the two
 #   make bench    time the builder and the extraction beside xz and 7zz (never part of make test)
 .PHONY: package all host win32 win64 asan fuzz-build deps test test-host test-win32 test-win64 test-asan test-fuzz fuzz \
 	launcher demo bench clean
@@ -82,6 +83,9 @@ package: host build/win32/CMakeCache.txt build/win64/CMakeCache.txt
 	cmake --build --preset win32 --target KesmarSetupWin-stub kesmar-try-watch
 	cd build/host && umask 022 && cpack
 	cmake --build --preset win64 --target kesmar_pack_zip
+	@version=$$(sed -n 's/^set(KESMAR_VERSION \(.*\))$$/\1/p' CMakeLists.txt) && cd build && \
+	  sha256sum kesmar-pack_$${version}_amd64.deb kesmar-pack-$${version}-windows-x64.zip > SHA256SUMS && \
+	  echo "build/SHA256SUMS:" && cat SHA256SUMS
 
 demo: deps
 	$(MAKE) all

@@ -4,9 +4,9 @@
     make_windows_zip.py VERSION EXE STUB SOURCE_DIR OUT.zip
 
 The zip holds one folder, kesmar-pack-VERSION-windows-x64, with kesmar-pack.exe
-and the launcher stub beside it (where kesmar-pack.exe looks for it), the
-README and docs/, THIRD-PARTY.md, and the licence texts (LICENSES.txt, the
-Debian package's copyright file). Every entry's time is the last commit's
+and the launcher stub beside it (where kesmar-pack.exe looks for it), a README
+for Windows users (packaging/README-windows.md), docs/, THIRD-PARTY.md, and the
+licence texts (LICENSES.txt, the Debian package's copyright file). Every entry's time is the last commit's
 (SOURCE_DATE_EPOCH, when set, wins), in a fixed order, with fixed attributes.
 """
 
@@ -34,7 +34,7 @@ def main():
     version, exe, stub, source_dir, out = sys.argv[1:]
     top = "kesmar-pack-%s-windows-x64/" % version
     entries = [("kesmar-pack.exe", exe), ("KesmarSetupWin-stub.exe", stub),
-               ("README.md", os.path.join(source_dir, "README.md")),
+               ("README.md", os.path.join(source_dir, "packaging", "README-windows.md")),
                ("THIRD-PARTY.md", os.path.join(source_dir, "THIRD-PARTY.md")),
                ("LICENSES.txt", os.path.join(source_dir, "packaging", "copyright"))]
     docs = os.path.join(source_dir, "docs")
@@ -48,7 +48,10 @@ def main():
             info.create_system = 0  # MS-DOS: no Unix modes to differ by umask
             info.external_attr = 0x20  # archive bit
             with open(path, "rb") as f:
-                archive.writestr(info, f.read(), compresslevel=9)
+                data = f.read()
+            if name == "README.md":
+                data = data.replace(b"@VERSION@", version.encode())
+            archive.writestr(info, data, compresslevel=9)
     os.replace(partial, out)
     print("%s: %d files" % (out, len(entries)))
 

@@ -14,6 +14,11 @@ python3 "$source/packaging/make_windows_zip.py" "$version" "$exe" "$stub" "$sour
 python3 -m zipfile -e kesmar-pack.zip unpacked
 tool=$work/unpacked/kesmar-pack-$version-windows-x64/kesmar-pack.exe
 [ -f "$(dirname "$tool")/LICENSES.txt" ] && [ -f "$(dirname "$tool")/docs/signing.md" ] || fail "the zip lacks its notices or docs"
+# Its README speaks to a Windows user: PATH, signtool, try on Linux only; no Linux build steps.
+readme=$(dirname "$tool")/README.md
+grep -q "SetEnvironmentVariable" "$readme" && grep -q "signtool sign" "$readme" && grep -q "Linux only" "$readme" &&
+  grep -q "kesmar-pack $version for Windows" "$readme" || fail "the zip's README is not the Windows one"
+! grep -nE '\b(make|apt|apt-get|dpkg|sudo)\b' "$readme" || fail "the zip's README shows Linux build steps"
 
 prefix_temp() {
   local users=$WINEPREFIX/drive_c/users temp
