@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/personality.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +64,13 @@ ToolRun RunUnderWine(const std::string& exe, const std::vector<std::string>& arg
   if (child == 0) {
     // A group of its own, so that a time limit ends Wine's loader and what it started.
     ::setpgid(0, 0);
+    // Debian's 64-bit Wine has no preloader to hold its fixed addresses: its
+    // loader sits at 0x7d000000, and the heap the kernel starts at a random
+    // point up to 1 GiB above it now and then covers the page Wine needs at
+    // 0x7ffe0000. That start fails, silently under WINEDEBUG=-all, with exit
+    // code 1 ("failed to map the shared user data"). Without randomization the
+    // heap starts right after the loader, far below it, every time.
+    ::personality(ADDR_NO_RANDOMIZE);
     ::dup2(outFd, STDOUT_FILENO);
     ::dup2(errFd, STDERR_FILENO);
     ::unsetenv("DISPLAY");
