@@ -2,7 +2,7 @@
 #include <iostream>
 
 #include "platform/host_console.h"
-#include "tools/pack_tool.h"
+#include "kesmar_pack/cli/pack_tool.h"
 
 int main(int argc, char** argv) {
   kesmar::UseConsoleText();

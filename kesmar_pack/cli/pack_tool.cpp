@@ -1,5 +1,5 @@
 // kesmar-pack's options, parsed with CLI11, and the bare run that packs ./finst.
-#include "tools/pack_tool.h"
+#include "kesmar_pack/cli/pack_tool.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -8,13 +8,13 @@
 
 #include "builder/build_payload.h"
 #include "platform/host_files.h"
-#include "tools/code_page.h"
-#include "tools/container_commands.h"
-#include "tools/launcher_check.h"
-#include "tools/launcher_command.h"
-#include "tools/pack_input.h"
-#include "tools/temporary_files.h"
-#include "tools/try_command.h"
+#include "kesmar_pack/commands/code_page.h"
+#include "kesmar_pack/commands/container_commands.h"
+#include "kesmar_pack/commands/launcher_check.h"
+#include "kesmar_pack/commands/launcher_command.h"
+#include "kesmar_pack/commands/pack_input.h"
+#include "kesmar_pack/commands/temporary_files.h"
+#include "kesmar_pack/try/try_command.h"
 
 namespace kesmar {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/pack_command.h"
+#include "kesmar_pack/commands/pack_command.h"
 
 namespace kesmar {
 

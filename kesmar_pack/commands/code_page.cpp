@@ -1,5 +1,5 @@
 // CodePage: exact conversion both ways, lead bytes and case folding.
-#include "tools/code_page.h"
+#include "kesmar_pack/commands/code_page.h"
 
 #include "platform/ntfs_order.h"
 

@@ -1,5 +1,5 @@
 // list, verify and extract over a decoded payload.
-#include "tools/container_commands.h"
+#include "kesmar_pack/commands/container_commands.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,9 +14,9 @@
 #include "payload/record_name.h"
 #include "platform/file_system.h"
 #include "platform/host_files.h"
-#include "tools/launcher_check.h"
-#include "tools/payload_file.h"
-#include "tools/progress_line.h"
+#include "kesmar_pack/commands/launcher_check.h"
+#include "kesmar_pack/commands/payload_file.h"
+#include "kesmar_pack/commands/progress_line.h"
 
 namespace kesmar {
 namespace {

@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-#include "tools/code_page.h"
+#include "kesmar_pack/commands/code_page.h"
 
 namespace kesmar {
 

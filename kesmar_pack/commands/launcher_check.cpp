@@ -1,5 +1,5 @@
 // LauncherPayloadProblem: the setup program and the stream size, checked as the launcher will meet them.
-#include "tools/launcher_check.h"
+#include "kesmar_pack/commands/launcher_check.h"
 
 #include <cstdio>
 
@@ -8,7 +8,7 @@
 #include "platform/file_system.h"
 #include "platform/ntfs_order.h"
 #include "pe/pe_headers.h"
-#include "tools/payload_file.h"
+#include "kesmar_pack/commands/payload_file.h"
 
 namespace kesmar {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/code_page.h"
+#include "kesmar_pack/commands/code_page.h"
 
 namespace kesmar {
 

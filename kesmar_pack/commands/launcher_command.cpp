@@ -1,5 +1,5 @@
 // MakeLauncher and FindLauncherStub.
-#include "tools/launcher_command.h"
+#include "kesmar_pack/commands/launcher_command.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,12 +9,12 @@
 #include "builder/build_payload.h"
 #include "pe/launcher_writer.h"
 #include "platform/host_files.h"
-#include "tools/container_commands.h"
-#include "tools/launcher_check.h"
-#include "tools/pack_command.h"
-#include "tools/pack_input.h"
-#include "tools/payload_file.h"
-#include "tools/temporary_files.h"
+#include "kesmar_pack/commands/container_commands.h"
+#include "kesmar_pack/commands/launcher_check.h"
+#include "kesmar_pack/commands/pack_command.h"
+#include "kesmar_pack/commands/pack_input.h"
+#include "kesmar_pack/commands/payload_file.h"
+#include "kesmar_pack/commands/temporary_files.h"
 
 namespace kesmar {
 namespace {

@@ -1,5 +1,5 @@
 // PackFolder: the builder over a host folder, told to a person.
-#include "tools/pack_command.h"
+#include "kesmar_pack/commands/pack_command.h"
 
 #include <cstdio>
 #include <cstring>
@@ -7,10 +7,10 @@
 #include "builder/build_payload.h"
 #include "payload/payload_format.h"
 #include "platform/host_files.h"
-#include "tools/launcher_check.h"
-#include "tools/pack_input.h"
-#include "tools/payload_file.h"
-#include "tools/progress_line.h"
+#include "kesmar_pack/commands/launcher_check.h"
+#include "kesmar_pack/commands/pack_input.h"
+#include "kesmar_pack/commands/payload_file.h"
+#include "kesmar_pack/commands/progress_line.h"
 
 namespace kesmar {
 namespace {

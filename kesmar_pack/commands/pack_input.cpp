@@ -1,5 +1,5 @@
 // OutputPathProblem and the file system kesmar-pack hands the builder.
-#include "tools/pack_input.h"
+#include "kesmar_pack/commands/pack_input.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,7 +10,7 @@
 
 #include "platform/host_files.h"
 #include "platform/ntfs_order.h"
-#include "tools/temporary_files.h"
+#include "kesmar_pack/commands/temporary_files.h"
 
 namespace kesmar {
 namespace {

@@ -1,5 +1,5 @@
 // Loading, decoding and describing the payload of a container file or a launcher.
-#include "tools/payload_file.h"
+#include "kesmar_pack/commands/payload_file.h"
 
 #include <cerrno>
 #include <cstdio>

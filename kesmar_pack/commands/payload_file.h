@@ -8,7 +8,7 @@
 #include "payload/byte_block.h"
 #include "payload/payload_format.h"
 #include "payload/record_stream_check.h"
-#include "tools/code_page.h"
+#include "kesmar_pack/commands/code_page.h"
 
 namespace kesmar {
 

@@ -1,5 +1,5 @@
 // ProgressLine and the byte-count formatting it uses.
-#include "tools/progress_line.h"
+#include "kesmar_pack/commands/progress_line.h"
 
 #include <algorithm>
 #include <cstdio>

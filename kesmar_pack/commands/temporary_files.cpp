@@ -1,5 +1,5 @@
 // The registry of temporary files, and the cleanup that deletes them on an interrupt.
-#include "tools/temporary_files.h"
+#include "kesmar_pack/commands/temporary_files.h"
 
 #include <atomic>
 #include <csignal>

@@ -1,5 +1,5 @@
 // Starting, reading, ending and waiting for try's child programs with fork and exec; the stop signals.
-#include "tools/child_process.h"
+#include "kesmar_pack/try/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>

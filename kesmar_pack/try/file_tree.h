@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "tools/prefix_changes.h"
+#include "kesmar_pack/try/wine/prefix_changes.h"
 
 namespace kesmar {
 

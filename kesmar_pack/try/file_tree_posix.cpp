@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "builder/build_payload.h"
-#include "tools/file_tree.h"
-#include "tools/pack_input.h"
+#include "kesmar_pack/try/file_tree.h"
+#include "kesmar_pack/commands/pack_input.h"
 
 namespace kesmar {
 namespace {

@@ -1,5 +1,5 @@
 // The temporary folder watched with inotify: a watch on it, and one on the launcher's folder as soon as that appears.
-#include "tools/temp_watch.h"
+#include "kesmar_pack/try/temp_watch.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/try_facts.h"
+#include "kesmar_pack/try/report/try_facts.h"
 
 namespace kesmar {
 

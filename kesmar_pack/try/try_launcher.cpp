@@ -8,17 +8,17 @@
 #include <cstring>
 #include <memory>
 
-#include "tools/file_tree.h"
-#include "tools/launcher_check.h"
-#include "tools/pack_command.h"
-#include "tools/pack_input.h"
-#include "tools/payload_file.h"
-#include "tools/prefix_template.h"
-#include "tools/try_command.h"
-#include "tools/try_report.h"
-#include "tools/try_run.h"
-#include "tools/virtual_screen.h"
-#include "tools/wine_prefix.h"
+#include "kesmar_pack/try/file_tree.h"
+#include "kesmar_pack/commands/launcher_check.h"
+#include "kesmar_pack/commands/pack_command.h"
+#include "kesmar_pack/commands/pack_input.h"
+#include "kesmar_pack/commands/payload_file.h"
+#include "kesmar_pack/try/wine/prefix_template.h"
+#include "kesmar_pack/try/try_command.h"
+#include "kesmar_pack/try/report/try_report.h"
+#include "kesmar_pack/try/try_run.h"
+#include "kesmar_pack/try/screen/virtual_screen.h"
+#include "kesmar_pack/try/wine/wine_prefix.h"
 
 namespace kesmar {
 namespace {

@@ -1,12 +1,12 @@
 // The loop of a watched run: polling kesmar-try-watch.exe's output, the inotify watch and the deadline.
-#include "tools/try_run.h"
+#include "kesmar_pack/try/try_run.h"
 
 #include <poll.h>
 #include <unistd.h>
 
-#include "tools/file_tree.h"
-#include "tools/temp_watch.h"
-#include "tools/watch_protocol.h"
+#include "kesmar_pack/try/file_tree.h"
+#include "kesmar_pack/try/temp_watch.h"
+#include "kesmar_pack/try/watcher/watch_protocol.h"
 
 namespace kesmar {
 namespace {

@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "tools/child_process.h"
-#include "tools/try_facts.h"
-#include "tools/virtual_screen.h"
-#include "tools/wine_prefix.h"
+#include "kesmar_pack/try/child_process.h"
+#include "kesmar_pack/try/report/try_facts.h"
+#include "kesmar_pack/try/screen/virtual_screen.h"
+#include "kesmar_pack/try/wine/wine_prefix.h"
 
 namespace kesmar {
 

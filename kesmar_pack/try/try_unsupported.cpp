@@ -1,6 +1,6 @@
 // kesmar-pack try where there is no Wine to run a launcher under: the Windows build links this in place of try's POSIX half.
-#include "tools/pack_command.h"
-#include "tools/try_command.h"
+#include "kesmar_pack/commands/pack_command.h"
+#include "kesmar_pack/try/try_command.h"
 
 namespace kesmar {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/prefix_changes.h"
-#include "tools/wine_registry.h"
+#include "kesmar_pack/try/wine/prefix_changes.h"
+#include "kesmar_pack/try/wine/wine_registry.h"
 
 namespace kesmar {
 

@@ -1,8 +1,8 @@
 // kesmar-pack try's facts as JSON, for a CI job to read.
 #include <cstdio>
 
-#include "tools/payload_file.h"
-#include "tools/try_report.h"
+#include "kesmar_pack/commands/payload_file.h"
+#include "kesmar_pack/try/report/try_report.h"
 
 namespace kesmar {
 namespace {

@@ -1,11 +1,11 @@
 // The text of kesmar-pack try's report, and the exit code its facts give.
-#include "tools/try_report.h"
+#include "kesmar_pack/try/report/try_report.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 
-#include "tools/payload_file.h"
+#include "kesmar_pack/commands/payload_file.h"
 
 namespace kesmar {
 namespace {

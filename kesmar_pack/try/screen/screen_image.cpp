@@ -1,5 +1,5 @@
 // Decoding xwd's window dumps and encoding PNG files with zlib.
-#include "tools/screen_image.h"
+#include "kesmar_pack/try/screen/screen_image.h"
 
 #include <zlib.h>
 

@@ -1,5 +1,5 @@
 // Xvfb started on the display it finds free (-displayfd), and xwd's dump of its root window turned into PNG.
-#include "tools/virtual_screen.h"
+#include "kesmar_pack/try/screen/virtual_screen.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "tools/file_tree.h"
-#include "tools/screen_image.h"
+#include "kesmar_pack/try/file_tree.h"
+#include "kesmar_pack/try/screen/screen_image.h"
 
 extern char** environ;
 

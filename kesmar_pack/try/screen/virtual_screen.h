@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "tools/child_process.h"
+#include "kesmar_pack/try/child_process.h"
 
 namespace kesmar {
 

@@ -1,5 +1,5 @@
 // Reading kesmar-try-watch.exe's lines: tab-separated fields, times in milliseconds since the launcher was created.
-#include "tools/watch_protocol.h"
+#include "kesmar_pack/try/watcher/watch_protocol.h"
 
 #include <cstdlib>
 #include <vector>

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "tools/try_facts.h"
+#include "kesmar_pack/try/report/try_facts.h"
 
 namespace kesmar {
 

@@ -1,5 +1,5 @@
 // Comparing drive_c and the registry before and after a run, and picking out the churn, the temporary folder and the fonts.
-#include "tools/prefix_changes.h"
+#include "kesmar_pack/try/wine/prefix_changes.h"
 
 #include <algorithm>
 #include <cctype>

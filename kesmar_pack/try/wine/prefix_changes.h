@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/wine_registry.h"
+#include "kesmar_pack/try/wine/wine_registry.h"
 
 namespace kesmar {
 

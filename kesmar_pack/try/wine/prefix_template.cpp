@@ -1,5 +1,5 @@
 // Making, finding and locking the template prefix in $XDG_CACHE_HOME/kesmar-pack (or ~/.cache/kesmar-pack).
-#include "tools/prefix_template.h"
+#include "kesmar_pack/try/wine/prefix_template.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "tools/file_tree.h"
-#include "tools/wine_prefix.h"
-#include "tools/wine_registry.h"
+#include "kesmar_pack/try/file_tree.h"
+#include "kesmar_pack/try/wine/wine_prefix.h"
+#include "kesmar_pack/try/wine/wine_registry.h"
 
 namespace kesmar {
 namespace {

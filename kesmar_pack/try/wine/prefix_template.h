@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "tools/child_process.h"
-#include "tools/prefix_changes.h"
+#include "kesmar_pack/try/child_process.h"
+#include "kesmar_pack/try/wine/prefix_changes.h"
 
 namespace kesmar {
 

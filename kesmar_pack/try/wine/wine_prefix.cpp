@@ -1,5 +1,5 @@
 // Checking for Wine, its environment, stopping a prefix's wineserver and mapping Windows paths to the host.
-#include "tools/wine_prefix.h"
+#include "kesmar_pack/try/wine/wine_prefix.h"
 
 #include <dirent.h>
 #include <limits.h>

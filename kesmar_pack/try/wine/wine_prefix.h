@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/child_process.h"
+#include "kesmar_pack/try/child_process.h"
 
 namespace kesmar {
 

@@ -1,5 +1,5 @@
 // Reading, comparing and editing the text of Wine's registry files.
-#include "tools/wine_registry.h"
+#include "kesmar_pack/try/wine/wine_registry.h"
 
 #include <algorithm>
 #include <cctype>

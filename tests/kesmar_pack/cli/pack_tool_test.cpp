@@ -16,9 +16,9 @@
 #include "tests/support/pe_image.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_runner.h"
-#include "tools/launcher_check.h"
-#include "tools/pack_input.h"
-#include "tools/pack_tool.h"
+#include "kesmar_pack/commands/launcher_check.h"
+#include "kesmar_pack/commands/pack_input.h"
+#include "kesmar_pack/cli/pack_tool.h"
 
 namespace kesmar::testing {
 namespace {

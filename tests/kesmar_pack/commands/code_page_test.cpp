@@ -11,9 +11,9 @@
 #include "tests/support/pe_image.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_runner.h"
-#include "tools/code_page.h"
-#include "tools/pack_tool.h"
-#include "tools/payload_file.h"
+#include "kesmar_pack/commands/code_page.h"
+#include "kesmar_pack/cli/pack_tool.h"
+#include "kesmar_pack/commands/payload_file.h"
 
 namespace kesmar::testing {
 namespace {

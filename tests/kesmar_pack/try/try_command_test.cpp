@@ -7,7 +7,7 @@
 
 #include "tests/support/pe_image.h"
 #include "tests/support/temp_dir.h"
-#include "tools/pack_tool.h"
+#include "kesmar_pack/cli/pack_tool.h"
 
 namespace kesmar::testing {
 namespace {

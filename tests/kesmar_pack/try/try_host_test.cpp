@@ -13,10 +13,10 @@
 #include <thread>
 
 #include "tests/support/temp_dir.h"
-#include "tools/child_process.h"
-#include "tools/file_tree.h"
-#include "tools/temp_watch.h"
-#include "tools/wine_prefix.h"
+#include "kesmar_pack/try/child_process.h"
+#include "kesmar_pack/try/file_tree.h"
+#include "kesmar_pack/try/temp_watch.h"
+#include "kesmar_pack/try/wine/wine_prefix.h"
 
 namespace kesmar::testing {
 namespace {

@@ -1,8 +1,8 @@
 // try's facts: read from kesmar-try-watch.exe's lines, turned into the exit code, the report and the JSON.
 #include <gtest/gtest.h>
 
-#include "tools/try_report.h"
-#include "tools/watch_protocol.h"
+#include "kesmar_pack/try/report/try_report.h"
+#include "kesmar_pack/try/watcher/watch_protocol.h"
 
 namespace kesmar::testing {
 namespace {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include "tools/screen_image.h"
+#include "kesmar_pack/try/screen/screen_image.h"
 
 namespace kesmar::testing {
 namespace {

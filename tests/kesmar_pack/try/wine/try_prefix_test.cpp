@@ -1,8 +1,8 @@
 // try's view of a Wine prefix: registry files read, compared and edited; drive_c compared; churn, temporary folder and fonts picked out.
 #include <gtest/gtest.h>
 
-#include "tools/prefix_changes.h"
-#include "tools/wine_registry.h"
+#include "kesmar_pack/try/wine/prefix_changes.h"
+#include "kesmar_pack/try/wine/wine_registry.h"
 
 namespace kesmar::testing {
 namespace {
