@@ -14,7 +14,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tools/pack_tool.h"
+#include "kesmar_pack/cli/pack_tool.h"
 
 namespace kesmar::testing {
 namespace {

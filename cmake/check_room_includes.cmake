@@ -1,0 +1,18 @@
+# Run by kesmar_room_rule (room_rules.cmake): fails when a file under ROOT/ROOM
+# includes a header ("..." or <...>) whose path begins with one of FORBID ("|" between them).
+file(GLOB_RECURSE files ${ROOT}/${ROOM}/*.h ${ROOT}/${ROOM}/*.cpp ${ROOT}/${ROOM}/*.c)
+string(REPLACE "|" ";" forbidden "${FORBID}")
+foreach(file IN LISTS files)
+  file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+  foreach(line IN LISTS includes)
+    string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[\"<]([^\">]*)[\">].*" "\\1" header "${line}")
+    foreach(prefix IN LISTS forbidden)
+      string(FIND "${header}" "${prefix}" at)
+      if(at EQUAL 0)
+        file(RELATIVE_PATH shown ${ROOT} ${file})
+        message(FATAL_ERROR "${shown} includes ${header}: ${ROOM}/ may not use ${prefix}")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+file(TOUCH ${STAMP})

@@ -1,0 +1,192 @@
+// try's POSIX half on the real host: trees copied and removed without following links, the temporary folder watched, children ended with their groups, paths into a prefix.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "tests/support/temp_dir.h"
+#include "kesmar_pack/try/child_process.h"
+#include "kesmar_pack/try/file_tree.h"
+#include "kesmar_pack/try/temp_watch.h"
+#include "kesmar_pack/try/wine/wine_prefix.h"
+
+namespace kesmar::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(FileTree, CopiesAndRemovesAPrefixWithoutFollowingItsLinks) {
+  TempDir dir;
+  const fs::path root = dir.path();
+  dir.Write("outside/precious.txt", "keep me");
+  dir.Write("prefix/drive_c/windows/win.ini", "[fonts]\n");
+  dir.Write("prefix/drive_c/locked/file.txt", "x");
+  fs::create_directories(root / "prefix/dosdevices");
+  fs::create_directory_symlink("../drive_c", root / "prefix/dosdevices/c:");
+  fs::create_directory_symlink(root / "outside", root / "prefix/dosdevices/z:");
+  ::chmod((root / "prefix/drive_c/windows/win.ini").c_str(), 0640);
+  const timespec old[2] = {{1000000000, 5}, {1000000000, 5}};
+  ::utimensat(AT_FDCWD, (root / "prefix/drive_c/windows/win.ini").c_str(), old, 0);
+  ::chmod((root / "prefix/drive_c/locked").c_str(), 0500);  // a folder that may not be written
+
+  std::string problem;
+  ASSERT_TRUE(CopyTree((root / "prefix").string(), (root / "copy").string(), &problem)) << problem;
+  FileTree original, copy;
+  ASSERT_TRUE(SnapshotFiles((root / "prefix").string(), &original, &problem));
+  ASSERT_TRUE(SnapshotFiles((root / "copy").string(), &copy, &problem));
+  ASSERT_EQ(copy.size(), original.size());
+  for (const auto& entry : original) {
+    const FileState& c = copy[entry.first];
+    EXPECT_EQ(std::make_tuple(c.type, c.size, c.modified, c.target),
+              std::make_tuple(entry.second.type, entry.second.size, entry.second.modified, entry.second.target))
+        << entry.first;
+  }
+  EXPECT_EQ(copy["dosdevices/z:"].type, 'l');  // not the folder it leads to
+  EXPECT_EQ(copy.count("dosdevices/z:/precious.txt"), 0u);
+  EXPECT_EQ(fs::status(root / "copy/drive_c/windows/win.ini").permissions(), fs::perms(0640));
+  EXPECT_TRUE(SameFileContent((root / "prefix/drive_c/windows/win.ini").string(),
+                              (root / "copy/drive_c/windows/win.ini").string()));
+
+  for (const char* tree : {"prefix", "copy"}) {
+    EXPECT_TRUE(RemoveTree((root / tree).string(), &problem)) << problem;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(root / tree)));
+  }
+  std::ifstream kept(root / "outside/precious.txt");
+  std::string text;
+  std::getline(kept, text);
+  EXPECT_EQ(text, "keep me");
+  EXPECT_FALSE(CopyTree((root / "outside").string(), (root / "outside").string(), &problem));
+}
+
+TEST(FileTree, WritesAnOutputOnlyWhenWhole) {
+  TempDir dir;
+  const std::string path = (dir.path() / "try.json").string();
+  std::string problem;
+  ASSERT_TRUE(WriteOutputFile(path, "{}\n", &problem)) << problem;
+  ASSERT_TRUE(WriteOutputFile(path, "{\"a\": 1}\n", &problem)) << problem;
+  std::string text;
+  ASSERT_TRUE(ReadWholeFile(path, &text));
+  EXPECT_EQ(text, "{\"a\": 1}\n");
+  EXPECT_FALSE(WriteOutputFile((dir.path() / "none/try.json").string(), "{}", &problem));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+TEST(TempFolderWatch, SeesTheLauncherFolderAndItsFiles) {
+  TempDir dir;
+  TempFolderWatch watch;
+  std::string problem;
+  ASSERT_TRUE(watch.Start(dir.path().string(), &problem)) << problem;
+  fs::create_directory(dir.path() / "other");
+  dir.Write("other/no.txt", "no");
+  fs::create_directory(dir.path() / "kesmars3");
+  dir.Write("kesmars3/early.txt", "12345");  // before the watch on the folder can take hold
+  watch.Read();
+  dir.Write("kesmars3/KesmarSetup.exe", std::string(300, 'x'));
+  {
+    // A font, removed as soon as it is installed: its size is read all the same.
+    std::ofstream font(dir.path() / "kesmars3/font.ttf");
+    font.flush();
+    watch.Read();
+    font << "abc";
+  }
+  fs::remove(dir.path() / "kesmars3/font.ttf");
+  dir.Write("kesmars3/gone.txt", "gone");
+  fs::remove(dir.path() / "kesmars3/gone.txt");  // too quick to be opened: its name alone
+  fs::create_directory(dir.path() / "kesmars4");
+  dir.Write("kesmars4/later.txt", "later");
+  watch.Read();
+  watch.Finish();
+  EXPECT_EQ(watch.extractionFolder(), "kesmars3");
+  std::vector<std::string> seen;
+  for (const ExtractedFile& file : watch.files()) seen.push_back(file.name + " " + std::to_string(file.size));
+  EXPECT_EQ(seen, (std::vector<std::string>{"early.txt 5", "KesmarSetup.exe 300", "font.ttf 3", "gone.txt -1"}));
+  EXPECT_TRUE(IsExtractionFolderName("KESMARS12"));
+  EXPECT_FALSE(IsExtractionFolderName("kesmars"));
+  EXPECT_FALSE(IsExtractionFolderName("kesmars1a"));
+}
+
+TEST(ChildProcess, TheDeadlineEndsTheWholeGroup) {
+  TempDir dir;
+  const std::string marker = (dir.path() / "grandchild-lived").string();
+  ChildOptions options;
+  // A grandchild that would leave a file behind if it outlived the deadline.
+  options.argv = {"sh", "-c", "(sleep 2; touch '" + marker + "') & echo started; sleep 30"};
+  options.environment = {"PATH=/usr/bin:/bin"};
+  int status = 0;
+  std::string output, problem;
+  const auto start = TryClock::now();
+  EXPECT_FALSE(RunToEnd(options, start + std::chrono::milliseconds(500), &status, &output, &problem));
+  EXPECT_LT(TryClock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(problem, "sh did not end in time");
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_FALSE(fs::exists(marker));
+
+  options.argv = {"sh", "-c", "echo out; echo err >&2; exit 3"};
+  ASSERT_TRUE(RunToEnd(options, TryClock::now() + std::chrono::seconds(10), &status, &output, &problem));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  EXPECT_EQ(output, "out\nerr\n");
+  options.argv = {"no-such-program-here"};
+  EXPECT_FALSE(RunToEnd(options, TryClock::now() + std::chrono::seconds(10), &status, &output, &problem));
+  EXPECT_EQ(problem, "no-such-program-here is not installed");
+}
+
+// An environment variable for one test; what it was comes back afterwards.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const char* value) : name_(name) {
+    const char* old = ::getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
+  }
+  ~ScopedVariable() { had_ ? ::setenv(name_, old_.c_str(), 1) : ::unsetenv(name_); }
+
+ private:
+  const char* name_;
+  bool had_;
+  std::string old_;
+};
+
+TEST(WinePrefix, EnvironmentAndPaths) {
+  std::vector<std::string> environment, onScreen;
+  {
+    ScopedVariable display("DISPLAY", ":7"), data("XDG_DATA_HOME", "/home/me/.local/share"),
+        overrides("WINEDLLOVERRIDES", nullptr);
+    environment = WineEnvironment({"/p", "/h", ""});
+    onScreen = WineEnvironment({"/p", "/h", ":3"});
+  }
+  auto has = [](const std::vector<std::string>& all, const std::string& entry) {
+    return std::find(all.begin(), all.end(), entry) != all.end();
+  };
+  EXPECT_TRUE(has(environment, "WINEPREFIX=/p") && has(environment, "HOME=/h"));
+  EXPECT_TRUE(has(environment, "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d"));
+  for (const std::string& entry : environment) {
+    EXPECT_NE(entry.rfind("DISPLAY=", 0), 0u);
+    EXPECT_NE(entry.rfind("XDG_DATA_HOME=", 0), 0u);
+  }
+  EXPECT_TRUE(has(onScreen, "DISPLAY=:3"));
+  EXPECT_FALSE(has(onScreen, "DISPLAY=:7"));
+
+  TempDir dir;
+  dir.Write("prefix/drive_c/users/me/Temp/x", "");
+  fs::create_directories(dir.path() / "prefix/dosdevices");
+  fs::create_directory_symlink("../drive_c", dir.path() / "prefix/dosdevices/c:");
+  const std::string prefix = (dir.path() / "prefix").string();
+  const std::string driveC = fs::canonical(dir.path() / "prefix/drive_c").string();
+  EXPECT_EQ(UnixPathIn(prefix, "C:\\users\\me\\Temp\\"), driveC + "/users/me/Temp");
+  EXPECT_EQ(UnixPathIn(prefix, "c:\\USERS\\Me\\temp\\New"), driveC + "/users/me/Temp/New");
+  EXPECT_EQ(UnixPathIn(prefix, "D:\\x"), "");
+  EXPECT_EQ(UnixPathIn(prefix, "users\\me"), "");
+  EXPECT_EQ(WindowsPathOf("/home/me/Set up.exe"), "Z:\\home\\me\\Set up.exe");
+}
+
+}  // namespace
+}  // namespace kesmar::testing
