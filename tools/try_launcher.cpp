@@ -67,11 +67,10 @@ std::string RequestProblem(const TryRequest& request, bool* isLauncher) {
   return problem;
 }
 
-// Writes --json's file, if one was asked for and its path is one to write; false when that failed.
+// Writes --json's file, if one was asked for; false, said on `err`, when that failed.
 bool WriteJson(const TryRequest& request, const TryFacts& facts, std::ostream& err) {
   std::string problem;
-  if (request.json.empty() || !OutputPathProblem(request.json).empty()) return true;
-  if (WriteOutputFile(request.json, FormatTryJson(facts), &problem)) return true;
+  if (request.json.empty() || WriteOutputFile(request.json, FormatTryJson(facts), &problem)) return true;
   err << "kesmar-pack try: " << PrintableName(problem) << '\n';
   return false;
 }
@@ -81,7 +80,8 @@ int EndEarly(const TryRequest& request, TryFacts* facts, const std::string& prob
   err << "kesmar-pack try: " << PrintableName(problem) << '\n';
   facts->problem = problem;
   facts->refused = !facts->started;
-  WriteJson(request, *facts, err);
+  // Not where the path itself was refused.
+  if (OutputPathProblem(request.json).empty()) WriteJson(request, *facts, err);
   return kToolFailed;
 }
 
