@@ -57,7 +57,7 @@ fuzz-build: build/fuzz/CMakeCache.txt
 # Each target fuzzes from its committed seeds; what it finds new is kept in
 # build/fuzz/found/<target>, and a crash leaves its input in the current folder.
 FUZZ_SECONDS ?= 300
-FUZZ_TARGETS = fuzz_container fuzz_extract fuzz_launcher_writer
+FUZZ_TARGETS = fuzz_container fuzz_extract fuzz_launcher_writer fuzz_wine_registry fuzz_watch_lines fuzz_xwd
 fuzz: fuzz-build
 	@for target in $(FUZZ_TARGETS); do \
 	  mkdir -p build/fuzz/found/$$target && \

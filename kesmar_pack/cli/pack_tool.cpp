@@ -73,9 +73,13 @@ const std::string kTryFooter =
     "windows' titles and ended. The prefix is removed afterwards, unless --keep names a new\n"
     "folder for it. Each run's prefix is a copy of a template made once for each Wine (about\n"
     "half a minute) and kept in $XDG_CACHE_HOME/kesmar-pack (~/.cache/kesmar-pack); deleting\n"
-    "that folder is safe. Wine is no sandbox: the host's files are its drive Z:.\n"
-    "Exit codes: 0 when the launcher exited with 0 within the limit and left nothing in the\n"
-    "temporary folder, 1 otherwise, 2 bad usage.";
+    "that folder is safe. Wine is no sandbox: the host's files are its drive Z:. A file with\n"
+    "no launcher payload is refused, as verify would, unless --any is given. A process that\n"
+    "crashes is reported at once, with its exception status; Wine's crash dialog is off.\n"
+    "Exit codes: 0 when FILE is a launcher that exited with 0 within the limit, its setup\n"
+    "program was started and exited with 0, no process of the run crashed and nothing was left\n"
+    "in the temporary folder; 1 otherwise, every reason named on the result line and in\n"
+    "--json's \"problems\" (the file is written whatever ends the run); 2 bad usage.";
 
 constexpr char kTryFooterWindows[] =
     "try runs on Linux only, where it starts FILE under Wine in a throwaway prefix; here it\n"
@@ -210,6 +214,8 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
                          "run on a virtual screen (Xvfb) and save it here at the time limit")
       ->type_name("FILE.png")
       ->check(kNamed);
+  tryCommand->add_flag("--any", tryRequest.any,
+                       "run a Windows program that is no launcher all the same (it cannot pass)");
 
   std::vector<std::string> given = args;
   for (std::string& arg : given) {

@@ -78,12 +78,21 @@ bool LoadPayloadFile(const std::string& path, PayloadFile* file, std::string* pr
   std::string why;
   if (!FindPeResource(file->bytes.data(), file->bytes.size(), kResourceType, kResourceId, &resource,
                       &why)) {
-    *problem = "a PE file but no launcher payload: " + why;
+    *problem = NoLauncherPayload(file->bytes.data(), file->bytes.size());
     return false;
   }
   file->containerOffset = resource.fileOffset;
   file->containerSize = resource.size;
   return true;
+}
+
+std::string NoLauncherPayload(const uint8_t* data, size_t size) {
+  PeResourceData resource;
+  std::string why;
+  if (!LooksLikePeImage(data, size) || FindPeResource(data, size, kResourceType, kResourceId, &resource, &why)) {
+    return "";
+  }
+  return "a PE file but no launcher payload: " + why;
 }
 
 const char* OwnOutputKind(const uint8_t* data, uint32_t size) {

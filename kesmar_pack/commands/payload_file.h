@@ -30,6 +30,10 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::st
 // read, is 4 GiB or larger, or is a PE file without that resource.
 bool LoadPayloadFile(const std::string& path, PayloadFile* file, std::string* problem);
 
+// Why a PE file is no launcher, as LoadPayloadFile says it: "a PE file but
+// no launcher payload: ..."; empty for a launcher and for what is no PE file.
+std::string NoLauncherPayload(const uint8_t* data, size_t size);
+
 // What a file to be packed is when it is this tool's own output: "a
 // launcher" (a PE file with the payload resource), "a payload container"
 // (the properties kesmar-pack writes behind a size field), or null.

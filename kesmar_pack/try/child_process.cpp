@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,6 +55,9 @@ bool ChildProcess::Start(const ChildOptions& options, std::string* problem) {
   argv.push_back(nullptr);
   for (const std::string& entry : options.environment) environment.push_back(const_cast<char*>(entry.c_str()));
   environment.push_back(nullptr);
+  // Where closing one by one stops, when the kernel cannot close a range.
+  long openMax = ::sysconf(_SC_OPEN_MAX);
+  if (openMax < 0 || openMax > 65536) openMax = 65536;
 
   pid_ = ::fork();
   if (pid_ < 0) {
@@ -73,6 +77,17 @@ bool ChildProcess::Start(const ChildOptions& options, std::string* problem) {
     ::dup2(options.pipeOutput ? out[1] : null, 1);
     ::dup2(options.pipeErrors ? err[1] : null, 2);
     if (null > 2) ::close(null);
+    // Nothing else of ours, nor of whoever started us, is handed on: Wine
+    // passes every descriptor it has to each process of a run.
+    const int keep = report[1];
+    auto closeFrom = [](int first, int last) {
+#ifdef SYS_close_range
+      if (first > last || ::syscall(SYS_close_range, unsigned(first), unsigned(last), 0u) == 0) return;
+#endif
+      for (int fd = first; fd <= last; ++fd) ::close(fd);
+    };
+    closeFrom(3, keep - 1);
+    closeFrom(keep + 1, int(openMax) - 1);
     if (options.folder.empty() || ::chdir(options.folder.c_str()) == 0) {
       ::execve(program.c_str(), argv.data(), environment.data());
     }

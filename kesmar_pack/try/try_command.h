@@ -14,13 +14,14 @@ struct TryRequest {
   std::string keep;                 // keep the prefix in this new folder; empty: remove it
   std::string json;                 // write the facts as JSON here; empty: none
   std::string screenshot;           // at the time limit, save the virtual screen here as PNG
+  bool any = false;                 // run a Windows program without a launcher payload all the same
 };
 
 // Runs `request.launcher` and prints the report on `out`; problems that end
-// try before the report, one line each, go to `err`. Returns the exit code:
-// 0 when the launcher exited with 0 within the time limit and left nothing
-// in the temporary folder, 1 otherwise. The Windows build answers that try
-// runs on Linux only.
+// try before the report, one line each, go to `err`. With `request.json`,
+// the facts are written there whatever ends the run, a refusal included.
+// Returns the exit code: 0 when the run passed (TryFailureReasons has none),
+// 1 otherwise. The Windows build answers that try runs on Linux only.
 int TryLauncher(const TryRequest& request, std::ostream& out, std::ostream& err);
 
 }  // namespace kesmar

@@ -27,10 +27,11 @@ double SecondsSince(TryClock::time_point start) {
   return std::chrono::duration<double>(TryClock::now() - start).count();
 }
 
-// What try finds before anything is run: a file that is no Windows program,
-// outputs that cannot be written, a --keep folder that is there already,
-// and what the machine lacks. One phrase, or empty.
-std::string RequestProblem(const TryRequest& request) {
+// What try finds before anything is run: a file that is no Windows program
+// or carries no launcher payload (unless --any), outputs that cannot be
+// written, a --keep folder that is there already, and what the machine
+// lacks. One phrase, or empty; `isLauncher` is false for a program run with --any.
+std::string RequestProblem(const TryRequest& request, bool* isLauncher) {
   std::vector<uint8_t> bytes;
   std::string problem;
   if (!ReadFileBytes(request.launcher, &bytes, &problem)) return request.launcher + ": " + problem;
@@ -40,6 +41,12 @@ std::string RequestProblem(const TryRequest& request) {
     const std::string prefix = "KesmarSetup.exe is ";
     if (problem.compare(0, prefix.size(), prefix) == 0) problem = "it is " + problem.substr(prefix.size());
     return request.launcher + ": " + problem + "; nothing was run";
+  }
+  // In verify's words; --any runs such a program all the same, and it cannot pass.
+  problem = NoLauncherPayload(bytes.data(), bytes.size());
+  *isLauncher = problem.empty();
+  if (!problem.empty() && !request.any) {
+    return request.launcher + ": " + problem + "; nothing was run (--any runs it all the same)";
   }
   for (const std::string* output : {&request.json, &request.screenshot}) {
     if (output->empty()) continue;
@@ -58,6 +65,24 @@ std::string RequestProblem(const TryRequest& request) {
   problem = WineSetupProblem();
   if (problem.empty() && !request.screenshot.empty()) problem = ScreenshotProblem();
   return problem;
+}
+
+// Writes --json's file, if one was asked for; false, said on `err`, when that failed.
+bool WriteJson(const TryRequest& request, const TryFacts& facts, std::ostream& err) {
+  std::string problem;
+  if (request.json.empty() || WriteOutputFile(request.json, FormatTryJson(facts), &problem)) return true;
+  err << "kesmar-pack try: " << PrintableName(problem) << '\n';
+  return false;
+}
+
+// try ends before its report: one line on `err`, and the JSON.
+int EndEarly(const TryRequest& request, TryFacts* facts, const std::string& problem, std::ostream& err) {
+  err << "kesmar-pack try: " << PrintableName(problem) << '\n';
+  facts->problem = problem;
+  facts->refused = !facts->started;
+  // Not where the path itself was refused.
+  if (OutputPathProblem(request.json).empty()) WriteJson(request, *facts, err);
+  return kToolFailed;
 }
 
 // The run's own folder in $TMPDIR (or /tmp); removed with all in it when this goes.
@@ -185,23 +210,19 @@ bool PreparePrefix(const TryRequest& request, const WineSetting& setting, const 
 int TryLauncher(const TryRequest& request, std::ostream& out, std::ostream& err) {
   const TryClock::time_point start = TryClock::now();
   const TryClock::time_point deadline = start + std::chrono::seconds(request.timeLimit);
-  std::string problem = RequestProblem(request);
-  if (!problem.empty()) {
-    err << "kesmar-pack try: " << problem << '\n';
-    return kToolFailed;
-  }
-  StopSignals stopSignals;
-  WorkFolder work;
-  std::string watchProgram;
-  if (!work.Make(&problem) || (watchProgram = FindTryWatch(&problem)).empty()) {
-    err << "kesmar-pack try: " << (work.path().empty() ? problem : "kesmar-try-watch.exe not found (looked for " +
-                                                                         problem + "); reinstall kesmar-pack")
-        << '\n';
-    return kToolFailed;
-  }
   TryFacts facts;
   facts.launcher = request.launcher;
   facts.timeLimit = request.timeLimit;
+  std::string problem = RequestProblem(request, &facts.isLauncher);
+  if (!problem.empty()) return EndEarly(request, &facts, problem, err);
+  StopSignals stopSignals;
+  WorkFolder work;
+  std::string watchProgram;
+  if (!work.Make(&problem)) return EndEarly(request, &facts, problem, err);
+  if ((watchProgram = FindTryWatch(&problem)).empty()) {
+    return EndEarly(request, &facts, "kesmar-try-watch.exe not found (looked for " + problem + "); reinstall kesmar-pack",
+                    err);
+  }
   facts.wine = WineVersion(deadline);
 
   PrefixTemplate pristine;
@@ -222,10 +243,11 @@ int TryLauncher(const TryRequest& request, std::ostream& out, std::ostream& err)
     std::string ignored;
     if (!keep.empty()) RemoveTree(keep, &ignored);
     if (TryClock::now() >= deadline) {
+      facts.reachedLimit = true;
       problem += " (the time limit of " + std::to_string(request.timeLimit) + " s ran out)";
     }
-    err << "kesmar-pack try: " << problem << '\n';
-    return kToolFailed;
+    facts.prepareSeconds = facts.totalSeconds = SecondsSince(start);
+    return EndEarly(request, &facts, problem, err);
   }
   facts.templateMade = pristine.made();
   facts.prepareSeconds = SecondsSince(start);
@@ -265,12 +287,7 @@ int TryLauncher(const TryRequest& request, std::ostream& out, std::ostream& err)
 
   out << FormatTryReport(facts);
   out.flush();
-  int code = TryExitCode(facts);
-  if (!request.json.empty() && !WriteOutputFile(request.json, FormatTryJson(facts), &problem)) {
-    err << "kesmar-pack try: " << problem << '\n';
-    code = kToolFailed;
-  }
-  return code;
+  return WriteJson(request, facts, err) ? TryExitCode(facts) : kToolFailed;
 }
 
 }  // namespace kesmar

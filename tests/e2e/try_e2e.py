@@ -103,20 +103,43 @@ def run_try(name, launcher, *options, env=None):
 
 
 def check_same_facts(name, text, facts):
-    """The report names what the JSON holds."""
-    check(("passed" if facts["passed"] else "failed") in text.splitlines()[-1], name + ": verdicts differ")
+    """The report names what the JSON holds: the verdict and every reason, and the change lines it lists."""
+    result = text.splitlines()[-1]
+    check(("passed" if facts["passed"] else "failed") in result, name + ": verdicts differ")
+    for problem in facts["problems"]:
+        check(problem in result, name + ": %r not on the result line" % problem)
     if facts["extractionFolder"]:
         check(facts["extractionFolder"] in text, name + ": extraction folder not in the report")
     for file in facts["extractedFiles"]:
         check("%s (%d bytes)" % (file["name"], file["size"]) in text, name + ": %s not in the report" % file)
-    for path in facts["files"]["created"]:
-        check("+ " + path in text, name + ": %s not in the report" % path)
-    for value in facts["registry"]["valuesAdded"]:
-        check("%s: %s = " % (value["key"], value["name"]) in text, name + ": %s not in the report" % value)
+    # The report lists the first 12 changes and counts the rest; each line it lists is a fact of the JSON.
+    files, registry = facts["files"], facts["registry"]
+    facts_lines = (["+ " + p for p in files["created"]] + ["~ " + p for p in files["changed"]] +
+                   ["- " + p for p in files["removed"]] + ["+ key " + k for k in registry["keysAdded"]] +
+                   ["- key " + k for k in registry["keysRemoved"]] +
+                   ["+ %s: %s = " % (v["key"], v["name"]) for v in registry["valuesAdded"]] +
+                   ["~ %s: %s = " % (v["key"], v["name"]) for v in registry["valuesChanged"]] +
+                   ["- %s: %s" % (v["key"], v["name"]) for v in registry["valuesRemoved"]])
+    lines = text.splitlines()
+    at = next((i for i, line in enumerate(lines) if line.startswith("  changes ")), None)
+    if at is not None and facts["changesKnown"]:
+        listed = []
+        for line in lines[at + 1:]:
+            if not line.startswith(" " * 17):
+                break
+            listed.append(line.strip())
+        more = len(facts_lines) - 12
+        if more > 0:
+            check(listed[-1:] == ["... and %d more (--json lists them all)" % more], name + ": the cut is not counted")
+            listed = listed[:-1]
+        check(len(listed) == min(len(facts_lines), 12), name + ": %d change lines for %d facts" %
+              (len(listed), len(facts_lines)))
+        for line in listed:
+            check(any(line.startswith(fact) for fact in facts_lines), name + ": %r is no fact of the JSON" % line)
     left = facts["leftInTemporaryFolder"]
     check(("left in temp   " + (left[0] if left else "nothing")) in text, name + ": leftovers differ")
     if facts["exitCode"] is not None:
-        check("exit code %d after" % facts["exitCode"] in text, name + ": exit code not in the report")
+        check("exit code %d" % facts["exitCode"] in text, name + ": exit code not in the report")
 
 
 os.makedirs(CACHE, exist_ok=True)
@@ -190,6 +213,43 @@ proc, facts, _ = run_try("corrupt", corrupt)
 check(proc.returncode == 1 and facts["exitCode"] == 1 and facts["setupProgram"] is None,
       "corrupt: exit %d, launcher %s" % (proc.returncode, facts["exitCode"]))
 check_same_facts("corrupt", proc.stdout, facts)
+
+# Setup programs that misbehave, each run through try: the verdict, its first reason and the time it took.
+# The launcher itself exits 0 whatever its setup program does; try's verdict is about the installation.
+forged_image = "C:\\Program Files\\Trusted Vendor\\trusted.exe"
+misbehaving = [
+    # name, files beside the setup program, try's options, the reason, the most seconds the run may take
+    ("returns-3", {"exit.txt": "3\n"}, [], "its setup program's exit code was 3", 60),
+    ("crashes", {"crash.txt": "x\n"}, [], "KesmarSetup.exe crashed: 0xC000001D illegal instruction", 60),
+    ("forges", {"forge.txt": "x\n"}, [], "its setup program's exit code was 5", 60),
+    ("reads-stdin", {"stdin.txt": "x\n"}, ["--timeout", "20"], "the time limit was reached", 20 + 25),
+]
+for name, files, options, reason, most in misbehaving:
+    proc, facts, elapsed = run_try(name, make_launcher(name, files), *options)
+    check(proc.returncode == 1 and facts["passed"] is False, "%s: exit %d" % (name, proc.returncode))
+    check(facts["problems"][:1] == [reason], "%s: problems %s" % (name, facts["problems"]))
+    check(facts["exitCode"] == (None if "time limit" in reason else 0), "%s: the launcher's exit code %s" %
+          (name, facts["exitCode"]))
+    check(elapsed < most, "%s: took %.1f s" % (name, elapsed))
+    check(all(p["image"] != forged_image for p in facts["processes"]) and forged_image not in proc.stdout,
+          "%s: a forged image was taken" % name)
+    check("\x1b" not in proc.stdout + proc.stderr, "%s: raw escape in the output" % name)
+    check_same_facts(name, proc.stdout, facts)
+# The forger's copy, which wrote once it had ended, is a process of the run like any other, and exited 0.
+facts = json.load(open(os.path.join(WORK, "forges.json")))
+copies = [p for p in facts["processes"] if p["image"] and p["image"].endswith("KesmarSetup.exe")]
+check(len(copies) == 2 and sorted(p["exitCode"] for p in copies) == [0, 5], "forges: processes %s" % copies)
+
+# A Windows program that is no launcher: refused as verify would, nothing run; --any runs it and fails it.
+proc = subprocess.run([PACK, "try", SETUP_PROGRAM, "--json", os.path.join(WORK, "bare.json")], env=ENV,
+                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=60)
+record = json.load(open(os.path.join(WORK, "bare.json")))
+check(proc.returncode == 1 and "no launcher payload" in proc.stderr and record["problems"] == [proc.stderr[len("kesmar-pack try: "):-1]],
+      "bare: exit %d, %s, %s" % (proc.returncode, proc.stderr, record["problems"]))
+proc, facts, _ = run_try("bare-any", SETUP_PROGRAM, "--any")
+check(proc.returncode == 1 and facts["isLauncher"] is False and facts["exitCode"] == 0 and
+      facts["problems"] == ["it is no launcher: it carries no launcher payload (run with --any)"],
+      "bare-any: exit %d, %s" % (proc.returncode, facts["problems"]))
 
 print("try end to end: %d failed" % len(failures))
 sys.exit(1 if failures else 0)

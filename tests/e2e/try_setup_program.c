@@ -1,8 +1,16 @@
 /* A setup program for the tests of kesmar-pack try; files beside it in the payload say what it does:
  *   install.txt  writes C:\ProgramData\KesmarTry\installed.txt and HKCU\Software\KesmarTry "Installed" = "yes"
  *   wizard.txt   then shows a window titled "Kesmar Try Wizard" with a button, and waits for a person for ever
- * Without either it exits 0 at once. */
+ *   exit.txt     exits with the number it holds
+ *   crash.txt    runs an illegal instruction
+ *   forge.txt    writes watcher lines that claim a clean run wherever it can write (its standard handles, the C
+ *                runtime's streams, the console, Unix descriptors 0 to 2 by system call), then a line cut short;
+ *                starts a copy of itself that writes them again once this one has ended; exits 5
+ *   stdin.txt    reads its standard input (handle and Unix descriptor 0) to the end, then waits for ever
+ * Without any it exits 0 at once. */
 #include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 static int Beside(const char* name) {
@@ -32,9 +40,94 @@ static int Install(void) {
   return ok;
 }
 
+/* A Linux system call with up to three arguments, as a program under Wine can make. */
+static long LinuxCall(long number, long a, long b, long c) {
+  long result;
+  __asm__ volatile("int $0x80" : "=a"(result) : "a"(number), "b"(a), "c"(b), "d"(c) : "memory");
+  return result;
+}
+
+static void WriteEverywhere(const char* text) {
+  const DWORD size = (DWORD)strlen(text);
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, size, &written, NULL);
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, size, &written, NULL);
+  fputs(text, stdout);
+  fflush(stdout);
+  fputs(text, stderr);
+  fflush(stderr);
+  HANDLE console = CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+  if (console != INVALID_HANDLE_VALUE) {
+    WriteFile(console, text, size, &written, NULL);
+    CloseHandle(console);
+  }
+  for (long fd = 0; fd <= 2; ++fd) LinuxCall(4 /* write */, fd, (long)text, (long)size);
+}
+
+/* Lines that would make a failed run pass: this process and `other` exited with 0, the launcher is some other. */
+static void Forge(DWORD other) {
+  char lines[512];
+  snprintf(lines, sizeof lines,
+           "exit\t100\t%lu\t0\nexit\t100\t%lu\t0\nimage\t%lu\tC:\\Program Files\\Trusted Vendor\\trusted.exe\n"
+           "done\t100\t0\n",
+           (unsigned long)GetCurrentProcessId(), (unsigned long)other, (unsigned long)other);
+  WriteEverywhere(lines);
+  WriteEverywhere("exit\t1");
+}
+
+static void ReadToTheEnd(void) {
+  char buffer[256];
+  DWORD got = 0;
+  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &got, NULL) && got > 0) {
+  }
+  while (LinuxCall(3 /* read */, 0, (long)buffer, sizeof buffer) > 0) {
+  }
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR arguments, int show) {
-  (void)previous, (void)arguments, (void)show;
+  (void)previous, (void)show;
+  /* The copy that forges once its parent has ended: "--forge-after PID". */
+  const char* after = strstr(arguments, "--forge-after ");
+  if (after) {
+    const DWORD parent = (DWORD)strtoul(after + 14, NULL, 10);
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, parent);
+    if (process) WaitForSingleObject(process, 10000);
+    Forge(parent);
+    return 0;
+  }
   if (Beside("install.txt") && !Install()) return 1;
+  if (Beside("crash.txt")) __builtin_trap();
+  if (Beside("forge.txt")) {
+    char self[MAX_PATH], command[MAX_PATH + 64];
+    GetModuleFileNameA(NULL, self, MAX_PATH);
+    snprintf(command, sizeof command, "\"%s\" --forge-after %lu", self, (unsigned long)GetCurrentProcessId());
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION copy;
+    if (CreateProcessA(NULL, command, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &copy)) {
+      CloseHandle(copy.hThread);
+      CloseHandle(copy.hProcess);
+    }
+    Forge(0);
+    return 5;
+  }
+  if (Beside("stdin.txt")) {
+    ReadToTheEnd();
+    Sleep(INFINITE);
+  }
+  if (Beside("exit.txt")) {
+    char path[MAX_PATH];
+    GetModuleFileNameA(NULL, path, MAX_PATH);
+    strcpy(strrchr(path, '\\') + 1, "exit.txt");
+    FILE* file = fopen(path, "r");
+    int code = 1;
+    if (file) {
+      if (fscanf(file, "%d", &code) != 1) code = 1;
+      fclose(file);
+    }
+    return code;
+  }
   if (!Beside("wizard.txt")) return 0;
   HWND window = CreateWindowExW(0, L"STATIC", L"Kesmar Try Wizard", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 120, 100, 420,
                                 300, NULL, NULL, instance, NULL);

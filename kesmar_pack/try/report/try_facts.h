@@ -35,6 +35,8 @@ struct ExtractedFile {
 
 struct TryFacts {
   std::string launcher;  // as given on the command line
+  bool isLauncher = true;  // it carries a launcher's payload; false: run with --any all the same
+  bool refused = false;    // refused before anything ran (problem says why)
   std::string wine;      // wine --version
   int timeLimit = 0;     // seconds, for the whole run
   double prepareSeconds = 0;
@@ -44,6 +46,7 @@ struct TryFacts {
   bool started = false;      // the launcher's process was created
   std::string startProblem;  // why not, in Windows' words
   bool reachedLimit = false;
+  bool watchEnded = false;   // kesmar-try-watch.exe said "done" or "fail": no line may follow
   std::vector<ProcessFact> processes;  // the launcher first
   std::vector<WindowFact> windows;
 
@@ -67,9 +70,18 @@ struct TryFacts {
   const ProcessFact* SetupProgram() const;
 };
 
-// 0 when the launcher ran, exited with 0 within the time limit and left
-// nothing in the temporary folder, and try saw it all; 1 otherwise.
+// Why the run failed, each as one phrase, in the order the report gives them;
+// none when it passed: the file is a launcher, which exited with 0 within the
+// time limit, whose setup program was started and returned 0, no process of
+// the run crashed, nothing was left in the temporary folder, and try saw it all.
+std::vector<std::string> TryFailureReasons(const TryFacts& facts);
+
+// 0 when there is no reason for failure; 1 otherwise.
 int TryExitCode(const TryFacts& facts);
+
+// An exit code that is a Windows exception status: a crash. Its name, as
+// "0xC0000005 access violation"; empty when the code is none.
+std::string CrashStatus(uint32_t exitCode);
 
 // The last name of a Windows path.
 std::string WindowsBaseName(const std::string& path);

@@ -96,6 +96,7 @@ std::string FormatTryJson(const TryFacts& facts) {
 
   std::string json = "{\n";
   json += "  \"launcher\": " + Text(facts.launcher) + ",\n";
+  json += "  \"isLauncher\": " + Bool(facts.isLauncher) + ",\n";
   json += "  \"wine\": " + Text(facts.wine) + ",\n";
   json += "  \"timeLimitSeconds\": " + std::to_string(facts.timeLimit) + ",\n";
   json += "  \"prepareSeconds\": " + Seconds(facts.prepareSeconds) + ",\n";
@@ -121,8 +122,13 @@ std::string FormatTryJson(const TryFacts& facts) {
   json += "  \"leftInTemporaryFolder\": " + List(left) + ",\n";
   json += "  \"screenshot\": " + optional(facts.screenshot) + ",\n";
   json += "  \"keptPrefix\": " + optional(facts.keptPrefix) + ",\n";
-  json += "  \"problem\": " + optional(facts.problem) + ",\n";
-  json += "  \"passed\": " + Bool(TryExitCode(facts) == 0) + "\n";
+  // Every reason for failure, and the same in one line as the report's.
+  const std::vector<std::string> problems = TryFailureReasons(facts);
+  std::string line;
+  for (const std::string& problem : problems) line += (line.empty() ? "" : "; ") + problem;
+  json += "  \"problem\": " + optional(line) + ",\n";
+  json += "  \"problems\": " + Texts(problems) + ",\n";
+  json += "  \"passed\": " + Bool(problems.empty()) + "\n";
   json += "}\n";
   return json;
 }

@@ -62,10 +62,15 @@ std::string Ending(const TryFacts& facts) {
 
 std::string LauncherLine(const TryFacts& facts) {
   const ProcessFact* launcher = facts.Launcher();
-  if (!facts.started) return "did not start: " + (facts.startProblem.empty() ? facts.problem : facts.startProblem);
+  if (!facts.started) {
+    return "did not start: " + PrintableName(facts.startProblem.empty() ? facts.problem : facts.startProblem);
+  }
   if (launcher == nullptr) return "started; nothing more was seen";
   if (launcher->endMs < 0) return "still running " + Ending(facts) + "; ended, with everything it started";
   std::string line = launcher->hasExitCode ? "exit code " + ShownExitCode(launcher->exitCode) : "exit code unknown";
+  if (launcher->hasExitCode && !CrashStatus(launcher->exitCode).empty()) {
+    line = "crashed: " + CrashStatus(launcher->exitCode) + ", exit code " + ShownExitCode(launcher->exitCode);
+  }
   line += " after " + ShownSeconds(double(launcher->endMs - launcher->startMs) / 1000) + " s";
   if (facts.reachedLimit) line += "; what it started ran on until the time limit and was ended";
   return line;
@@ -82,12 +87,13 @@ std::string RunLine(const TryFacts& facts, const ProcessFact& process, const std
   }
   line += " and ran " + ShownSeconds(double(process.endMs - process.startMs) / 1000) + " s";
   if (process.hasExitCode) line += ", exit code " + ShownExitCode(process.exitCode);
+  if (process.hasExitCode && !CrashStatus(process.exitCode).empty()) line += ": crashed, " + CrashStatus(process.exitCode);
   return line;
 }
 
 std::string SetupLine(const TryFacts& facts) {
   const ProcessFact* setup = facts.SetupProgram();
-  if (setup == nullptr) return facts.started ? "not started" : "-";
+  if (setup == nullptr) return !facts.started ? "-" : facts.isLauncher ? "not started" : "none: the file is no launcher";
   return RunLine(facts, *setup, " started");
 }
 
@@ -114,7 +120,7 @@ std::vector<std::string> ChangeLines(const TryFacts& facts) {
 
 std::string ChangeSummary(const TryFacts& facts) {
   if (!facts.changesKnown) {
-    return "not known: " + (facts.problem.empty() ? "the prefix was not compared" : facts.problem);
+    return "not known: " + (facts.problem.empty() ? "the prefix was not compared" : PrintableName(facts.problem));
   }
   const FileChanges& files = facts.files;
   std::string line = files.empty() ? "no file under drive_c"
@@ -128,32 +134,11 @@ std::string ChangeSummary(const TryFacts& facts) {
          Plural(registry.values.size(), "value", "values") + " added, changed or removed";
 }
 
-// Why the run did not pass, each as a phrase; none when it did.
-std::vector<std::string> FailureReasons(const TryFacts& facts) {
-  const ProcessFact* launcher = facts.Launcher();
-  std::vector<std::string> why;
-  if (!facts.problem.empty()) why.push_back(facts.problem);
-  if (!facts.started) {
-    why.push_back("the launcher did not start");
-  } else if (launcher == nullptr) {
-    why.push_back("nothing was seen of the launcher");
-  } else if (facts.reachedLimit) {
-    why.push_back("the time limit was reached");
-  } else if (launcher->endMs < 0) {
-    why.push_back("the launcher did not end");
-  } else if (!launcher->hasExitCode || launcher->exitCode != 0) {
-    why.push_back("the launcher's exit code was not 0");
-  }
-  if (facts.started && !facts.changesKnown) why.push_back("the prefix could not be compared");
-  if (!facts.leftInTemp.empty()) why.push_back("it left files in the temporary folder");
-  return why;
-}
-
 std::string Verdict(const TryFacts& facts) {
-  const std::vector<std::string> why = FailureReasons(facts);
-  if (why.empty()) return "passed: exit code 0, nothing left in the temporary folder";
+  const std::vector<std::string> why = TryFailureReasons(facts);
+  if (why.empty()) return "passed: exit code 0, its setup program's 0, no crash, nothing left in the temporary folder";
   std::string line = "failed: ";
-  for (size_t i = 0; i < why.size(); ++i) line += (i ? "; " : "") + why[i];
+  for (size_t i = 0; i < why.size(); ++i) line += (i ? "; " : "") + PrintableName(why[i]);
   return line;
 }
 
@@ -188,10 +173,100 @@ const ProcessFact* TryFacts::SetupProgram() const {
   return named != nullptr ? named : child;
 }
 
-int TryExitCode(const TryFacts& facts) { return FailureReasons(facts).empty() ? 0 : 1; }
+std::string CrashStatus(uint32_t code) {
+  static const struct {
+    uint32_t code;
+    const char* name;
+  } kStatuses[] = {
+      {0x80000002, "misaligned data"},
+      {0x80000003, "breakpoint"},
+      {0x80000004, "single step"},
+      {0xC0000005, "access violation"},
+      {0xC0000006, "in-page error"},
+      {0xC000001D, "illegal instruction"},
+      {0xC0000025, "noncontinuable exception"},
+      {0xC0000026, "invalid disposition"},
+      {0xC000008C, "array bounds exceeded"},
+      {0xC000008D, "floating-point denormal operand"},
+      {0xC000008E, "floating-point division by zero"},
+      {0xC000008F, "floating-point inexact result"},
+      {0xC0000090, "floating-point invalid operation"},
+      {0xC0000091, "floating-point overflow"},
+      {0xC0000092, "floating-point stack check"},
+      {0xC0000093, "floating-point underflow"},
+      {0xC0000094, "integer division by zero"},
+      {0xC0000095, "integer overflow"},
+      {0xC0000096, "privileged instruction"},
+      {0xC00000FD, "stack overflow"},
+      {0xC0000135, "a DLL was not found"},
+      {0xC0000139, "an entry point was not found"},
+      {0xC0000142, "a DLL failed to initialise"},
+      {0xC0000374, "heap corruption"},
+      {0xC0000409, "stack buffer overrun"},
+      {0xC0000417, "invalid C runtime parameter"},
+      {0xC0000420, "assertion failure"},
+      {0xE06D7363, "C++ exception not caught"},
+  };
+  // Every status of error severity counts; the warnings above are the exceptions a debugger raises.
+  const char* name = nullptr;
+  for (const auto& status : kStatuses) {
+    if (status.code == code) name = status.name;
+  }
+  if (name == nullptr && code < 0xC0000000u) return "";
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08X", code);
+  return std::string(hex) + " " + (name != nullptr ? name : "exception");
+}
+
+std::vector<std::string> TryFailureReasons(const TryFacts& facts) {
+  std::vector<std::string> why;
+  if (!facts.problem.empty()) why.push_back(facts.problem);
+  if (facts.refused) return why;
+  if (!facts.isLauncher) why.push_back("it is no launcher: it carries no launcher payload (run with --any)");
+  const ProcessFact* launcher = facts.Launcher();
+  const ProcessFact* setup = facts.SetupProgram();
+  bool ended = false;
+  if (!facts.started) {
+    why.push_back("the launcher did not start");
+  } else if (launcher == nullptr) {
+    why.push_back("nothing was seen of the launcher");
+  } else if (facts.reachedLimit) {
+    why.push_back("the time limit was reached");
+  } else if (launcher->endMs < 0) {
+    why.push_back("the launcher did not end");
+  } else if (!launcher->hasExitCode) {
+    why.push_back("the launcher's exit code is not known");
+  } else if (CrashStatus(launcher->exitCode).empty() && launcher->exitCode != 0) {
+    why.push_back("the launcher's exit code was " + ShownExitCode(launcher->exitCode));
+  } else {
+    ended = true;
+  }
+  if (ended && facts.isLauncher) {
+    if (setup == nullptr) {
+      why.push_back("its setup program was not started");
+    } else if (setup->endMs < 0) {
+      why.push_back("its setup program did not end");
+    } else if (!setup->hasExitCode) {
+      why.push_back("its setup program's exit code is not known");
+    } else if (CrashStatus(setup->exitCode).empty() && setup->exitCode != 0) {
+      why.push_back("its setup program's exit code was " + ShownExitCode(setup->exitCode));
+    }
+  }
+  for (const ProcessFact& process : facts.processes) {
+    if (process.hasExitCode && !CrashStatus(process.exitCode).empty()) {
+      why.push_back(ProcessName(process) + " crashed: " + CrashStatus(process.exitCode));
+    }
+  }
+  if (facts.started && !facts.changesKnown) why.push_back("the prefix could not be compared");
+  if (!facts.leftInTemp.empty()) why.push_back("it left files in the temporary folder");
+  return why;
+}
+
+int TryExitCode(const TryFacts& facts) { return TryFailureReasons(facts).empty() ? 0 : 1; }
 
 std::string FormatTryReport(const TryFacts& facts) {
   std::string report = "kesmar-pack try: " + PrintableName(facts.launcher) + "\n";
+  if (!facts.isLauncher) report += Label("file") + "no launcher: it carries no launcher payload; run as --any asked\n";
   report += Label("wine") + (facts.wine.empty() ? "version unknown" : PrintableName(facts.wine)) +
             ", a new prefix ready after " +
             ShownSeconds(facts.prepareSeconds) + " s" + (facts.templateMade ? " (its template made and kept)" : "") +

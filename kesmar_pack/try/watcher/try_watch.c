@@ -23,7 +23,16 @@
  * they start, belongs to the job, which reports each start and exit through
  * a completion port and ends them all at once at the limit. The desktop is
  * created before the job exists, so that Wine's desktop process is no part
- * of the run. */
+ * of the run.
+ *
+ * Standard input and output are this program's channel to kesmar-pack try, and
+ * no process of the run may share them: Wine hands a child the standard handles
+ * of its parent (and their Unix descriptors) whether or not handles are
+ * inherited. So this program keeps its own two handles to itself, sets all
+ * three standard handles to NUL, and starts the launcher with NUL for each;
+ * Wine then gives the launcher's Unix descriptors 0 and 1 /dev/null. Standard
+ * error, Unix descriptor 2, Wine hands on as it is: try reads it as Wine's
+ * messages only. */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <tlhelp32.h>
@@ -43,7 +52,8 @@ typedef struct {
 
 static Tracked tracked[MAX_PROCESSES];
 static int trackedCount;
-static HANDLE output;
+static HANDLE output; /* the channel's two ends, held by this program alone */
+static HANDLE input;
 static LARGE_INTEGER frequency, origin;
 
 static long long Elapsed(void) {
@@ -88,7 +98,6 @@ static void WriteWide(const wchar_t* text) {
 
 /* Blocks until a line (or the end) comes on stdin; returns the number in it, or -1. */
 static long long AwaitLine(void) {
-  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   char c = 0;
   DWORD read = 0;
   long long number = -1;
@@ -138,13 +147,35 @@ static DWORD ParentOf(DWORD pid, HANDLE handle) {
   return parent;
 }
 
+/* The file name of a process's image from a snapshot, when the process
+ * could not be opened or its path cannot be had: at least its name. */
+static int SnapshotName(DWORD pid, wchar_t* name, DWORD size) {
+  int found = 0;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  PROCESSENTRY32W entry;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID == pid && entry.szExeFile[0]) {
+      lstrcpynW(name, entry.szExeFile, (int)size);
+      found = 1;
+      break;
+    }
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
 /* Reports the image path of a process once Wine has it: a process just
- * created has none yet. */
-static void NameProcess(Tracked* entry) {
-  if (entry->named || !entry->handle) return;
+ * created has none yet. With `last`, the process is ending: its name from
+ * a snapshot will do. */
+static void NameProcess(Tracked* entry, int last) {
+  if (entry->named) return;
   wchar_t image[MAX_PATH * 2] = L"";
   DWORD size = MAX_PATH * 2;
-  if (!QueryFullProcessImageNameW(entry->handle, 0, image, &size) || size == 0) return;
+  if (!entry->handle || !QueryFullProcessImageNameW(entry->handle, 0, image, &size) || size == 0) {
+    if ((entry->handle && !last) || !SnapshotName(entry->pid, image, MAX_PATH * 2)) return;
+  }
   entry->named = 1;
   char head[64];
   int length = snprintf(head, sizeof head, "image\t%lu\t", (unsigned long)entry->pid);
@@ -168,24 +199,28 @@ static void NoteStart(DWORD pid, HANDLE known) {
   entry->named = 0;
   entry->handle = known ? known : OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
   Line("process\t%lld\t%lu\t%lu", Elapsed(), (unsigned long)pid, (unsigned long)ParentOf(pid, entry->handle));
-  NameProcess(entry);
+  NameProcess(entry, !entry->handle);
 }
 
 static void NoteExit(DWORD pid) {
   Tracked* entry = Find(pid);
   DWORD code = 0;
-  if (entry && entry->handle) {
+  /* A process never tracked (more than MAX_PROCESSES) gets no line: try takes an exit only of one it knows. */
+  if (!entry) return;
+  if (entry->handle) {
+    NameProcess(entry, 0);
     WaitForSingleObject(entry->handle, 1000);
-    NameProcess(entry);
+    NameProcess(entry, 1);
     if (GetExitCodeProcess(entry->handle, &code)) {
       Line("exit\t%lld\t%lu\t%lu", Elapsed(), (unsigned long)pid, (unsigned long)code);
     } else {
       Line("exit\t%lld\t%lu\t-", Elapsed(), (unsigned long)pid);
     }
   } else {
+    NameProcess(entry, 1);
     Line("exit\t%lld\t%lu\t-", Elapsed(), (unsigned long)pid);
   }
-  if (entry) entry->exited = 1;
+  entry->exited = 1;
 }
 
 static BOOL CALLBACK ListWindow(HWND window, LPARAM unused) {
@@ -225,6 +260,15 @@ static int FailStart(const wchar_t* launcher) {
 
 int wmain(int argc, wchar_t** argv) {
   output = GetStdHandle(STD_OUTPUT_HANDLE);
+  input = GetStdHandle(STD_INPUT_HANDLE);
+  /* From here on, the standard handles are NUL: whatever this process starts
+   * (the launcher, and Wine's own helpers) gets them, not the channel. */
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+  if (nul == INVALID_HANDLE_VALUE) nul = NULL;
+  SetStdHandle(STD_INPUT_HANDLE, nul);
+  SetStdHandle(STD_OUTPUT_HANDLE, nul);
+  SetStdHandle(STD_ERROR_HANDLE, nul);
   if (argc != 2) {
     Line("usage: kesmar-try-watch LAUNCHER | --settle");
     return 2;
@@ -267,6 +311,8 @@ int wmain(int argc, wchar_t** argv) {
   STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
   PROCESS_INFORMATION process;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&origin);
@@ -297,7 +343,7 @@ int wmain(int argc, wchar_t** argv) {
     const long long wait = Unnamed() ? 20 : 1000;
     const BOOL got = GetQueuedCompletionStatus(port, &message, &key, &value, (DWORD)(left > wait ? wait : left));
     for (int i = 0; i < trackedCount; ++i) {
-      if (!tracked[i].exited) NameProcess(&tracked[i]);
+      if (!tracked[i].exited) NameProcess(&tracked[i], 0);
     }
     if (!got) continue;
     const DWORD pid = (DWORD)(ULONG_PTR)value;

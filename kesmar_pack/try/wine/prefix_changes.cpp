@@ -20,7 +20,8 @@ bool EndsWith(const std::string& text, const std::string& end) {
 }
 
 // Keys that Wine writes afresh from the host's devices whenever it starts,
-// lower case: what differs under them says nothing about the program run.
+// and its debugger's, lower case: what differs under them says nothing about
+// the program run.
 const char* const kHardwareKeys[] = {
     "hklm\\system\\currentcontrolset\\control\\class\\",
     "hklm\\system\\controlset001\\control\\class\\",
@@ -29,6 +30,8 @@ const char* const kHardwareKeys[] = {
     "hklm\\system\\currentcontrolset\\control\\deviceclasses\\",
     "hklm\\system\\controlset001\\control\\deviceclasses\\",
     "hklm\\software\\microsoft\\windows nt\\currentversion\\networkcards\\",
+    // Wine's debugger keeps its settings here, and writes them when it first starts for a crash.
+    "hkcu\\software\\wine\\winedbg\\",
 };
 
 bool UnderHardwareKey(const std::string& key) {

@@ -25,7 +25,7 @@ namespace kesmar {
 namespace {
 
 // Raised whenever the making changes, so that an older template is made anew.
-constexpr char kTemplateVersion[] = "kesmar-pack wine template 1";
+constexpr char kTemplateVersion[] = "kesmar-pack wine template 2";
 
 std::string CacheFolder() {
   const char* cache = ::getenv("XDG_CACHE_HOME");
@@ -152,10 +152,18 @@ bool Build(const std::string& folder, const TemplateRequest& request, TryClock::
   UnlinkProfileFolders(setting.prefix + "/drive_c/users");
   std::string user;
   const std::string userReg = setting.prefix + "/user.reg";
-  if (!ReadWholeFile(userReg, &user) ||
-      !WriteOutputFile(userReg, SetWineRegistryValue(user, "Software\\Wine\\Drivers", "Graphics", "\"null\""),
-                       problem)) {
-    *problem = "cannot set the prefix's graphics driver: " + *problem;
+  // The null graphics driver; and no crash dialog: Wine's debugger, started
+  // for a program that crashes, would wait for a click on it. Without it,
+  // the debugger writes its backtrace and the program ends at once, with
+  // its exception status as its exit code.
+  if (!ReadWholeFile(userReg, &user)) {
+    *problem = "cannot read " + userReg;
+    return false;
+  }
+  user = SetWineRegistryValue(user, "Software\\Wine\\Drivers", "Graphics", "\"null\"");
+  user = SetWineRegistryValue(user, "Software\\Wine\\WineDbg", "ShowCrashDialog", "dword:00000000");
+  if (!WriteOutputFile(userReg, user, problem)) {
+    *problem = "cannot set the prefix's graphics driver and crash dialog: " + *problem;
     return false;
   }
   const std::vector<std::string> settle = {request.watchProgram, "--settle"};

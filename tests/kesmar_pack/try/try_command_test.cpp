@@ -3,11 +3,13 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 
 #include "tests/support/pe_image.h"
 #include "tests/support/temp_dir.h"
 #include "kesmar_pack/cli/pack_tool.h"
+#include "kesmar_pack/try/file_tree.h"
 
 namespace kesmar::testing {
 namespace {
@@ -27,7 +29,8 @@ class ScopedPath {
 
 TEST(TryCommand, RefusesBeforeRunningAnything) {
   TempDir dir;
-  dir.Write("Setup.exe", ProgramImage());
+  dir.Write("Setup.exe", PeImage("payload"));
+  dir.Write("Bare.exe", ProgramImage());  // a Windows program, and no launcher
   dir.Write("notes.exe", "hello");
   dir.Write("kept/x", "");
   std::string cut = ProgramImage();
@@ -54,24 +57,49 @@ TEST(TryCommand, RefusesBeforeRunningAnything) {
       {{"try", at + "cut.exe"}, "", 1, " try: " + at + "cut.exe: it is not a Windows program for x86 or x64: section"},
       {{"try", at + "Setup64.dll"}, "", 1,
        " try: " + at + "Setup64.dll: it is not a Windows program for x86 or x64: a DLL"},
+      {{"try", at + "Bare.exe"}, "", 1,
+       " try: " + at + "Bare.exe: a PE file but no launcher payload: no resources; nothing was run (--any runs it "
+       "all the same)"},
+      {{"try", at + "Bare.exe", "--any"}, at + "empty", 1, " try: wine is not installed"},
       {{"try", setup, "--keep", at + "kept"}, "", 1, " try: " + at + "kept: is there already"},
       {{"try", setup, "--keep", at + "no/such"}, "", 1, " try: " + at + "no/such: its folder is not there"},
       {{"try", setup, "--json", at + "no/try.json"}, "", 1, " try: " + at + "no/try.json: "},
       {{"try", setup, "--screenshot", at + "kept"}, "", 1, " try: " + at + "kept: "},
       {{"try", setup}, at + "empty", 1, " try: wine is not installed: install wine and wine32:i386"},
   };
+  const std::string json = at + "record.json";
   for (const Case& c : cases) {
-    std::ostringstream out, err;
-    int code;
-    {
-      ScopedPath path(c.path.empty() ? (::getenv("PATH") ? ::getenv("PATH") : "") : c.path);
-      code = RunKesmarPack(c.args, out, err, false);
+    // A refusal after the options were read leaves its record in --json's file too.
+    for (const bool withJson : {false, true}) {
+      std::vector<std::string> args = c.args;
+      const bool refusedRun = c.code == 1 && std::find(args.begin(), args.end(), "--json") == args.end();
+      if (withJson && !refusedRun) continue;
+      if (withJson) args.insert(args.end(), {"--json", json});
+      std::ostringstream out, err;
+      int code;
+      {
+        ScopedPath path(c.path.empty() ? (::getenv("PATH") ? ::getenv("PATH") : "") : c.path);
+        code = RunKesmarPack(args, out, err, false);
+      }
+      const std::string what = c.args.back(), said = err.str();
+      EXPECT_EQ(code, c.code) << what << ": " << said;
+      EXPECT_EQ(said.rfind("kesmar-pack" + c.said, 0), 0u) << what << ": " << said;
+      EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << what << ": " << said;
+      EXPECT_EQ(out.str(), "") << what;
+      std::string record;
+      const bool written = ReadWholeFile(json, &record);
+      EXPECT_EQ(written, withJson) << what;
+      if (!written) continue;
+      std::remove(json.c_str());
+      // The reason, as said on stderr, is the one problem.
+      const std::string reason = said.substr(said.find("try: ") + 5, said.size() - said.find("try: ") - 6);
+      std::string quoted;
+      for (char ch : reason) quoted += ch == '"' || ch == '\\' ? std::string("\\") + ch : std::string(1, ch);
+      EXPECT_NE(record.find("\"passed\": false\n"), std::string::npos) << what << record;
+      EXPECT_NE(record.find("\"problems\": [\"" + quoted + "\"],"), std::string::npos) << what << record;
+      EXPECT_NE(record.find("\"problem\": \"" + quoted + "\","), std::string::npos) << what << record;
+      EXPECT_NE(record.find("\"started\": false,"), std::string::npos) << what;
     }
-    const std::string what = c.args.back(), said = err.str();
-    EXPECT_EQ(code, c.code) << what << ": " << said;
-    EXPECT_EQ(said.rfind("kesmar-pack" + c.said, 0), 0u) << what << ": " << said;
-    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << what << ": " << said;
-    EXPECT_EQ(out.str(), "") << what;
   }
 }
 

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,8 +34,23 @@ TEST(FileTree, CopiesAndRemovesAPrefixWithoutFollowingItsLinks) {
   fs::create_directory_symlink("../drive_c", root / "prefix/dosdevices/c:");
   fs::create_directory_symlink(root / "outside", root / "prefix/dosdevices/z:");
   ::chmod((root / "prefix/drive_c/windows/win.ini").c_str(), 0640);
-  const timespec old[2] = {{1000000000, 5}, {1000000000, 5}};
-  ::utimensat(AT_FDCWD, (root / "prefix/drive_c/windows/win.ini").c_str(), old, 0);
+  // Every original, links and folders too, gets a time long past, each its
+  // own, so that a copy stamped with the time of copying differs from it;
+  // folders last, deepest first, as their entries change their times.
+  std::vector<fs::path> entries;
+  for (const auto& entry : fs::recursive_directory_iterator(root / "prefix")) entries.push_back(entry.path());
+  std::sort(entries.begin(), entries.end(), [](const fs::path& a, const fs::path& b) {
+    const bool aFolder = fs::is_directory(fs::symlink_status(a)), bFolder = fs::is_directory(fs::symlink_status(b));
+    if (aFolder != bFolder) return bFolder;
+    return std::distance(a.begin(), a.end()) > std::distance(b.begin(), b.end());
+  });
+  entries.push_back(root / "prefix");
+  long second = 1000000000;
+  for (const fs::path& entry : entries) {
+    const timespec old[2] = {{second, 5}, {second, 5}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, entry.c_str(), old, AT_SYMLINK_NOFOLLOW), 0) << entry;
+    second += 1000;
+  }
   ::chmod((root / "prefix/drive_c/locked").c_str(), 0500);  // a folder that may not be written
 
   std::string problem;
@@ -115,19 +131,43 @@ TEST(TempFolderWatch, SeesTheLauncherFolderAndItsFiles) {
 
 TEST(ChildProcess, TheDeadlineEndsTheWholeGroup) {
   TempDir dir;
-  const std::string marker = (dir.path() / "grandchild-lived").string();
+  // A grandchild holds a pipe open while it lives: the pipe's end is its end.
+  const std::string pipe = (dir.path() / "grandchild").string();
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
   ChildOptions options;
-  // A grandchild that would leave a file behind if it outlived the deadline.
-  options.argv = {"sh", "-c", "(sleep 2; touch '" + marker + "') & echo started; sleep 30"};
+  options.argv = {"sh", "-c", "(exec 3>'" + pipe + "'; echo up >&3; exec sleep 30) & echo started; sleep 30"};
   options.environment = {"PATH=/usr/bin:/bin"};
   int status = 0;
   std::string output, problem;
   const auto start = TryClock::now();
-  EXPECT_FALSE(RunToEnd(options, start + std::chrono::milliseconds(500), &status, &output, &problem));
+  EXPECT_FALSE(RunToEnd(options, start + std::chrono::milliseconds(1500), &status, &output, &problem));
   EXPECT_LT(TryClock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(problem, "sh did not end in time");
-  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-  EXPECT_FALSE(fs::exists(marker));
+  // "up" shows that it started; the end of the pipe, that it has gone.
+  std::string said;
+  bool ended = false;
+  for (const auto until = TryClock::now() + std::chrono::seconds(10); !ended && TryClock::now() < until;) {
+    char buffer[64];
+    const ssize_t got = ::read(reader, buffer, sizeof buffer);
+    if (got > 0) said.append(buffer, size_t(got));
+    ended = got == 0 && !said.empty();
+    if (got <= 0 && !ended) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::close(reader);
+  EXPECT_EQ(said, "up\n");
+  EXPECT_TRUE(ended) << "the grandchild outlived the deadline";
+
+  // Nothing beyond the three standard descriptors is handed on, even what was open without close-on-exec:
+  // Wine would pass it to every process of a run.
+  const int open = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(open, 3);
+  const std::string fd = "/proc/$$/fd/" + std::to_string(open);
+  options.argv = {"sh", "-c", "[ -e /proc/$$/fd/2 ] && echo 2 open; [ -e " + fd + " ] && echo " + fd + " open; :"};
+  ASSERT_TRUE(RunToEnd(options, TryClock::now() + std::chrono::seconds(10), &status, &output, &problem));
+  ::close(open);
+  EXPECT_EQ(output, "2 open\n");
 
   options.argv = {"sh", "-c", "echo out; echo err >&2; exit 3"};
   ASSERT_TRUE(RunToEnd(options, TryClock::now() + std::chrono::seconds(10), &status, &output, &problem));

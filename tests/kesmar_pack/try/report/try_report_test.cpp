@@ -7,27 +7,54 @@
 namespace kesmar::testing {
 namespace {
 
-TryFacts Watched(const std::vector<std::string>& lines) {
+// The facts of kesmar-try-watch.exe's lines; the temporary folder's comes first unless given.
+TryFacts Watched(std::vector<std::string> lines) {
   TryFacts facts;
   facts.timeLimit = 30;
-  for (const std::string& line : lines) ApplyWatchLine(line, &facts);
+  if (lines.empty() || lines[0].rfind("temp\t", 0) != 0) lines.insert(lines.begin(), "temp\tC:\\T\\");
+  for (const std::string& line : lines) EXPECT_NE(ApplyWatchLine(line, &facts), WatchEvent::kUnknown) << line;
   return facts;
 }
 
-TEST(WatchProtocol, EachLineItsFact) {
+TEST(WatchProtocol, EachLineItsFactInItsTurn) {
+  // One run's lines in order, with what a forger would add between them:
+  // whatever is out of its turn is no fact.
   struct Case {
     std::string line;
     WatchEvent event;
   } cases[] = {
-      {"temp\tC:\\users\\me\\Temp\\", WatchEvent::kTemp}, {"start\t40", WatchEvent::kFact},
-      {"process\t1\t40\t32", WatchEvent::kFact},          {"image\t40\tZ:\\a b\\Setup.exe", WatchEvent::kFact},
-      {"exit\t9\t40\t0", WatchEvent::kFact},              {"limit\t30000", WatchEvent::kFact},
-      {"window\t40\tTitle\twith a tab", WatchEvent::kFact}, {"shot", WatchEvent::kShot},
-      {"done\t9\t0", WatchEvent::kDone},                   {"fail\t193\tBad EXE format (x)", WatchEvent::kFailed},
-      // Broken lines change nothing.
-      {"image\t77\tC:\\nobody.exe", WatchEvent::kUnknown}, {"exit\tx\t40\t0", WatchEvent::kUnknown},
-      {"process\t1\t-4\t32", WatchEvent::kUnknown},        {"temp\t", WatchEvent::kUnknown},
-      {"wine: something", WatchEvent::kUnknown},           {"", WatchEvent::kUnknown},
+      {"start\t40", WatchEvent::kUnknown},  // before the temporary folder
+      {"temp\tC:\\users\\me\\Temp\\", WatchEvent::kTemp},
+      {"temp\tC:\\other\\", WatchEvent::kUnknown},
+      {"process\t1\t40\t32", WatchEvent::kUnknown},  // before the start
+      {"start\t40", WatchEvent::kFact},
+      {"start\t41", WatchEvent::kUnknown},
+      {"process\t1\t40\t32", WatchEvent::kFact},
+      {"process\t3\t40\t32", WatchEvent::kUnknown},  // its number still in use
+      {"image\t40\tZ:\\a b\\Setup.exe", WatchEvent::kFact},
+      {"image\t40\tC:\\Program Files\\Trusted Vendor\\trusted.exe", WatchEvent::kUnknown},
+      {"image\t77\tC:\\nobody.exe", WatchEvent::kUnknown},
+      {"exit\tx\t40\t0", WatchEvent::kUnknown},
+      {"exit\t9\t40\t4294967296", WatchEvent::kUnknown},
+      {"exit\t9\t40\tzero", WatchEvent::kUnknown},
+      {"process\t1\t-4\t32", WatchEvent::kUnknown},
+      {"window\t40\tTitle", WatchEvent::kUnknown},  // before the limit
+      {"shot", WatchEvent::kUnknown},
+      {"exit\t9\t40\t0", WatchEvent::kFact},
+      {"exit\t9\t40\t0", WatchEvent::kUnknown},  // ended already
+      {"limit", WatchEvent::kUnknown},
+      {"limit\t30000", WatchEvent::kFact},
+      {"running\t40", WatchEvent::kFact},
+      {"window\t40\tTitle\twith a tab", WatchEvent::kFact},
+      {"shot\tnow", WatchEvent::kUnknown},
+      {"shot", WatchEvent::kShot},
+      {"wine: something", WatchEvent::kUnknown},
+      {"", WatchEvent::kUnknown},
+      {"fail\t193\tBad EXE format (x)", WatchEvent::kUnknown},  // after the start
+      {"done\t9", WatchEvent::kUnknown},
+      {"done\t9\t0", WatchEvent::kDone},
+      {"exit\t10\t40\t0", WatchEvent::kUnknown},
+      {"done\t9\t0", WatchEvent::kUnknown},
   };
   TryFacts facts;
   for (const Case& c : cases) EXPECT_EQ(ApplyWatchLine(c.line, &facts), c.event) << c.line;
@@ -40,13 +67,18 @@ TEST(WatchProtocol, EachLineItsFact) {
   EXPECT_EQ(launcher.parent, 32u);
   EXPECT_EQ(launcher.endMs, 9);
   EXPECT_TRUE(launcher.hasExitCode);
+  EXPECT_EQ(launcher.exitCode, 0u);
   ASSERT_EQ(facts.windows.size(), 1u);
   EXPECT_EQ(facts.windows[0].title, "Title\twith a tab");
-  EXPECT_EQ(facts.startProblem, "Bad EXE format (x)");
+
+  const TryFacts failed = Watched({"fail\t193\tBad EXE format (x)"});
+  EXPECT_EQ(failed.startProblem, "Bad EXE format (x)");
+  EXPECT_FALSE(failed.started);
 }
 
 TEST(WatchProtocol, ANumberUsedAgainIsTheLatestProcess) {
-  const TryFacts facts = Watched({"process\t1\t40\t32", "exit\t5\t40\t-", "process\t6\t40\t32", "exit\t8\t40\t3"});
+  const TryFacts facts =
+      Watched({"start\t40", "process\t1\t40\t32", "exit\t5\t40\t-", "process\t6\t40\t32", "exit\t8\t40\t3"});
   ASSERT_EQ(facts.processes.size(), 2u);
   EXPECT_FALSE(facts.processes[0].hasExitCode);  // "-": Wine could not say
   EXPECT_EQ(facts.processes[1].endMs, 8);
@@ -56,46 +88,107 @@ TEST(WatchProtocol, ANumberUsedAgainIsTheLatestProcess) {
 // A run that passed: the launcher and its setup program exited with 0.
 TryFacts Passed() {
   TryFacts facts = Watched({"temp\tC:\\T\\", "start\t40", "process\t2\t40\t32", "image\t40\tZ:\\Setup.exe",
-                            "process\t50\t52\t40", "image\t52\tC:\\T\\kesmars0\\KesmarSetup.exe", "exit\t90\t52\t7",
+                            "process\t50\t52\t40", "image\t52\tC:\\T\\kesmars0\\KesmarSetup.exe", "exit\t90\t52\t0",
                             "exit\t120\t40\t0", "done\t120\t0"});
   facts.changesKnown = true;
   return facts;
+}
+
+// A process of the run besides the launcher and its setup program.
+void AddProcess(TryFacts* facts, uint32_t pid, const std::string& image, uint32_t exitCode) {
+  ProcessFact process;
+  process.pid = pid;
+  process.parent = 52;
+  process.image = image;
+  process.startMs = 60;
+  process.endMs = 70;
+  process.hasExitCode = true;
+  process.exitCode = exitCode;
+  facts->processes.push_back(process);
 }
 
 TEST(TryExitCode, ZeroOnlyForAWholeCleanRun) {
   struct Case {
     const char* what;
     void (*change)(TryFacts*);
-    int code;
+    std::string reason;  // the first reason given; empty: it passed
   } cases[] = {
-      {"exit code 0, nothing left", [](TryFacts*) {}, 0},
-      {"the setup program's exit code does not count", [](TryFacts* f) { f->processes[1].exitCode = 1; }, 0},
-      {"exit code 1", [](TryFacts* f) { f->processes[0].exitCode = 1; }, 1},
-      {"a crash", [](TryFacts* f) { f->processes[0].exitCode = 0xC0000005; }, 1},
-      {"exit code unknown", [](TryFacts* f) { f->processes[0].hasExitCode = false; }, 1},
-      {"left in temp", [](TryFacts* f) { f->leftInTemp = {"kesmars0\\"}; }, 1},
-      {"time limit", [](TryFacts* f) { f->reachedLimit = true; }, 1},
-      {"still running", [](TryFacts* f) { f->processes[0].endMs = -1; }, 1},
-      {"not started", [](TryFacts* f) { f->started = false; }, 1},
-      {"nothing seen", [](TryFacts* f) { f->processes.clear(); }, 1},
-      {"prefix not compared", [](TryFacts* f) { f->changesKnown = false; }, 1},
-      {"a problem of try's own", [](TryFacts* f) { f->problem = "Wine did not stop"; }, 1},
+      {"exit code 0, its setup program's 0, nothing left", [](TryFacts*) {}, ""},
+      {"a helper's exit code does not count", [](TryFacts* f) { AddProcess(f, 60, "C:\\h.exe", 1); }, ""},
+      {"the setup program failed", [](TryFacts* f) { f->processes[1].exitCode = 3; },
+       "its setup program's exit code was 3"},
+      {"the setup program crashed", [](TryFacts* f) { f->processes[1].exitCode = 0xC000001D; },
+       "KesmarSetup.exe crashed: 0xC000001D illegal instruction"},
+      {"its exit code unknown", [](TryFacts* f) { f->processes[1].hasExitCode = false; },
+       "its setup program's exit code is not known"},
+      {"no setup program", [](TryFacts* f) { f->processes.pop_back(); }, "its setup program was not started"},
+      {"a helper crashed", [](TryFacts* f) { AddProcess(f, 60, "C:\\T\\h.exe", 0xC0000409); },
+       "h.exe crashed: 0xC0000409 stack buffer overrun"},
+      {"an unnamed one crashed", [](TryFacts* f) { AddProcess(f, 60, "", 0xC0000001); },
+       "process 60 crashed: 0xC0000001 exception"},
+      {"no launcher", [](TryFacts* f) { f->isLauncher = false; },
+       "it is no launcher: it carries no launcher payload (run with --any)"},
+      {"exit code 1", [](TryFacts* f) { f->processes[0].exitCode = 1; }, "the launcher's exit code was 1"},
+      {"the launcher crashed", [](TryFacts* f) { f->processes[0].exitCode = 0xC0000005; },
+       "Setup.exe crashed: 0xC0000005 access violation"},
+      {"exit code unknown", [](TryFacts* f) { f->processes[0].hasExitCode = false; },
+       "the launcher's exit code is not known"},
+      {"left in temp", [](TryFacts* f) { f->leftInTemp = {"kesmars0\\"}; }, "it left files in the temporary folder"},
+      {"time limit", [](TryFacts* f) { f->reachedLimit = true; }, "the time limit was reached"},
+      {"still running", [](TryFacts* f) { f->processes[0].endMs = -1; }, "the launcher did not end"},
+      {"not started", [](TryFacts* f) { f->started = false; }, "the launcher did not start"},
+      {"nothing seen", [](TryFacts* f) { f->processes.clear(); }, "nothing was seen of the launcher"},
+      {"prefix not compared", [](TryFacts* f) { f->changesKnown = false; }, "the prefix could not be compared"},
+      {"a problem of try's own", [](TryFacts* f) { f->problem = "Wine did not stop"; }, "Wine did not stop"},
   };
   for (const Case& c : cases) {
     TryFacts facts = Passed();
     c.change(&facts);
-    EXPECT_EQ(TryExitCode(facts), c.code) << c.what;
+    const std::vector<std::string> why = TryFailureReasons(facts);
+    EXPECT_EQ(TryExitCode(facts), c.reason.empty() ? 0 : 1) << c.what;
+    EXPECT_EQ(why.empty() ? "" : why[0], c.reason) << c.what;
     const std::string report = FormatTryReport(facts);
     const std::string verdict = report.substr(report.rfind("result"));
-    EXPECT_EQ(verdict.find(c.code == 0 ? "passed" : "failed:") != std::string::npos, true) << c.what << "\n" << report;
-    EXPECT_NE(FormatTryJson(facts).find(c.code == 0 ? "\"passed\": true" : "\"passed\": false"), std::string::npos);
+    EXPECT_EQ(verdict.rfind(c.reason.empty() ? "result         passed" : "result         failed: " + c.reason, 0), 0u)
+        << c.what << "\n" << report;
+    const std::string json = FormatTryJson(facts);
+    EXPECT_NE(json.find(c.reason.empty() ? "\"passed\": true" : "\"passed\": false"), std::string::npos) << c.what;
+    EXPECT_NE(json.find(c.reason.empty() ? "\"problems\": []," : "\"problems\": [\"" + c.reason), std::string::npos)
+        << c.what << json;
+    EXPECT_EQ(json.find("\"problem\": null") != std::string::npos, c.reason.empty()) << c.what;
   }
+}
+
+TEST(TryExitCode, EveryReasonIsListed) {
+  TryFacts facts = Passed();
+  facts.processes[1].exitCode = 3;
+  facts.leftInTemp = {"kesmars0\\"};
+  AddProcess(&facts, 60, "C:\\T\\h.exe", 0xC0000005);
+  EXPECT_EQ(TryFailureReasons(facts),
+            (std::vector<std::string>{"its setup program's exit code was 3", "h.exe crashed: 0xC0000005 access violation",
+                                      "it left files in the temporary folder"}));
+  const std::string report = FormatTryReport(facts);
+  EXPECT_NE(report.find("also started   h.exe at 0.06 s and ran 0.01 s, exit code 3221225477 (0xC0000005): crashed, "
+                        "0xC0000005 access violation\n"), std::string::npos) << report;
+}
+
+TEST(CrashStatus, NamesExceptionsAndNothingElse) {
+  const std::pair<uint32_t, std::string> cases[] = {
+      {0, ""}, {1, ""}, {259, ""}, {0x7FFFFFFF, ""}, {0x80000001, ""},
+      {0x80000003, "0x80000003 breakpoint"}, {0xC0000005, "0xC0000005 access violation"},
+      {0xC00000FD, "0xC00000FD stack overflow"}, {0xC0000135, "0xC0000135 a DLL was not found"},
+      {0xC0FFEE00, "0xC0FFEE00 exception"}, {0xFFFFFFFF, "0xFFFFFFFF exception"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CrashStatus(c.first), c.second) << c.first;
 }
 
 TEST(TryReport, ShowsAWindowsStatusInHex) {
   TryFacts facts = Passed();
   facts.processes[0].exitCode = 0xC0000135;  // a DLL not found
-  EXPECT_NE(FormatTryReport(facts).find("exit code 3221225781 (0xC0000135) after 0.12 s"), std::string::npos);
+  EXPECT_NE(FormatTryReport(facts).find("launcher       crashed: 0xC0000135 a DLL was not found, exit code 3221225781 "
+                                        "(0xC0000135) after 0.12 s"),
+            std::string::npos)
+      << FormatTryReport(facts);
   EXPECT_NE(FormatTryJson(facts).find("\"exitCode\": 3221225781,"), std::string::npos);
 }
 
@@ -159,6 +252,49 @@ TEST(TryJson, EscapesWhatIsNoPlainText) {
   EXPECT_NE(json.find("\"extractionFolder\": null"), std::string::npos);
   // Every line but the braces is one member, and no control character is left.
   for (char c : json) EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 && c != '\n');
+}
+
+TEST(TryReport, TextFromTheRunReachesNoTerminalRaw) {
+  // Escape sequences that would set a terminal's title and colours, wherever the run can put text.
+  const std::string poison = "\x1b]0;owned\x07\x1b[31m\x9b" "2J\r";
+  struct Case {
+    const char* what;
+    void (*poison)(TryFacts*, const std::string&);
+  } cases[] = {
+      {"Wine's message", [](TryFacts* f, const std::string& p) { f->problem = "Wine said: " + p; }},
+      {"a start problem", [](TryFacts* f, const std::string& p) {
+         f->started = false;
+         f->startProblem = p;
+       }},
+      {"a window title", [](TryFacts* f, const std::string& p) {
+         f->reachedLimit = true;
+         f->windows = {{52, p}};
+       }},
+      {"an image", [](TryFacts* f, const std::string& p) { AddProcess(f, 60, "C:\\" + p, 0xC0000005); }},
+      {"a file name", [](TryFacts* f, const std::string& p) {
+         f->files.created = {"ProgramData/" + p};
+         f->leftInTemp = {p};
+         f->extractionFolder = "C:\\T\\kesmars0";
+         f->extracted = {{p, 1}};
+       }},
+      {"a registry name", [](TryFacts* f, const std::string& p) {
+         f->registry.keysAdded = {"HKCU\\" + p};
+         f->registry.values = {{"HKCU\\" + p, p, "", "\"" + p + "\""}};
+       }},
+      {"the temporary folder", [](TryFacts* f, const std::string& p) { f->tempFolder = "C:\\" + p; }},
+  };
+  for (const Case& c : cases) {
+    TryFacts facts = Passed();
+    c.poison(&facts, poison);
+    for (const std::string& text : {FormatTryReport(facts), FormatTryJson(facts)}) {
+      for (unsigned char ch : text) {
+        EXPECT_TRUE(ch >= 0x20 || ch == '\n') << c.what << ": " << int(ch);
+        EXPECT_NE(ch, 0x7F) << c.what;
+      }
+      EXPECT_NE(text.find("\\x1B]0;owned"), std::string::npos) << c.what << "\n" << text;
+      EXPECT_EQ(text.find("\xc2\x9b"), std::string::npos) << c.what;
+    }
+  }
 }
 
 }  // namespace

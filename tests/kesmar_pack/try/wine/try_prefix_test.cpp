@@ -134,13 +134,14 @@ TEST(PrefixChanges, LeavesOutWineChurn) {
   FileChanges files;
   files.changed = {"windows/system.ini", "windows/win.ini"};
   RegistryChanges registry;
-  registry.keysAdded = {"HKCU\\Software\\Wine\\Fonts\\Cache", "HKCU\\Software\\Kesmar",
+  registry.keysAdded = {"HKCU\\Software\\Wine\\Fonts\\Cache", "HKCU\\Software\\Kesmar", "HKCU\\Software\\Wine\\WineDbg",
                         "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E968}\\0001"};
   registry.keysRemoved = {"HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards",
                           "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCardsOfMine"};
   registry.values = {{"HKLM\\Software\\Wine", "Counter", "1", "2"},
                      {"HKLM\\Software\\Wine", "Other", "1", "2"},
-                     {"HKLM\\System\\ControlSet001\\Enum\\PCI\\X", "Driver", "", "\"d\""}};
+                     {"HKLM\\System\\ControlSet001\\Enum\\PCI\\X", "Driver", "", "\"d\""},
+                     {"HKCU\\Software\\Wine\\WineDbg", "ShowCrashDialog", "", "dword:00000000"}};
   LeaveOutChurn(churn, &files, &registry);
   EXPECT_EQ(files.changed, std::vector<std::string>{"windows/win.ini"});
   EXPECT_EQ(registry.keysAdded, std::vector<std::string>{"HKCU\\Software\\Kesmar"});
