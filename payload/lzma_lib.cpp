@@ -3,6 +3,11 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
+
+#ifndef _7ZIP_ST
+#include "platform/threads.h"
+#endif
 
 extern "C" {
 #include "LzmaDec.h"
@@ -16,6 +21,18 @@ void* SdkAlloc(void*, size_t size) { return size == 0 ? nullptr : std::malloc(si
 void SdkFree(void*, void* address) { std::free(address); }
 
 ISzAlloc g_sdkAlloc = {SdkAlloc, SdkFree};
+
+// The caller's CompressMemory behind the SDK's allocator interface, which,
+// like the progress one below, hands back a pointer to itself.
+struct MemoryBridge {
+  ISzAlloc sdk;
+  CompressMemory* memory;
+};
+
+void* ForwardAlloc(void* self, size_t size) {
+  return size == 0 ? nullptr : static_cast<MemoryBridge*>(self)->memory->Allocate(size);
+}
+void ForwardFree(void* self, void* address) { static_cast<MemoryBridge*>(self)->memory->Free(address); }
 
 // The SDK's progress interface is a struct of one function pointer that the
 // encoder calls with a pointer to the struct itself; the caller's hook rides
@@ -40,7 +57,8 @@ static_assert(kLzmaErrorData == SZ_ERROR_DATA && kLzmaErrorMem == SZ_ERROR_MEM &
 
 int LzmaCompress(unsigned char* dest, size_t* destLen, const unsigned char* src, size_t srcLen,
                  unsigned char* outProps, size_t* outPropsSize, int level, unsigned dictSize, int lc,
-                 int lp, int pb, int fb, int numThreads, CompressProgress* progress) {
+                 int lp, int pb, int fb, int numThreads, CompressProgress* progress,
+                 CompressMemory* memory) {
   CLzmaEncProps props;
   LzmaEncProps_Init(&props);
   props.level = level;
@@ -54,13 +72,27 @@ int LzmaCompress(unsigned char* dest, size_t* destLen, const unsigned char* src,
   SizeT sdkPropsSize = *outPropsSize;
   ProgressBridge bridge = {{ForwardProgress}, progress};
   static_assert(offsetof(ProgressBridge, sdk) == 0, "the encoder hands back &bridge.sdk");
+  MemoryBridge memoryBridge = {{ForwardAlloc, ForwardFree}, memory};
+  static_assert(offsetof(MemoryBridge, sdk) == 0, "the encoder hands back &memoryBridge.sdk");
+  ISzAlloc* alloc = memory != nullptr ? &memoryBridge.sdk : &g_sdkAlloc;
   const SRes result =
       LzmaEncode(dest, &sdkDestLen, src, srcLen, &props, outProps, &sdkPropsSize,
-                 /*writeEndMark=*/0, progress != nullptr ? &bridge.sdk : nullptr, &g_sdkAlloc,
-                 &g_sdkAlloc);
+                 /*writeEndMark=*/0, progress != nullptr ? &bridge.sdk : nullptr, alloc, alloc);
   *destLen = sdkDestLen;
   *outPropsSize = sdkPropsSize;
   return result;
+}
+
+int CompressThreads(int wanted) {
+#ifdef _7ZIP_ST
+  (void)wanted;
+  return 1;
+#else
+  if (wanted < 2) return wanted;
+  const char* forced = std::getenv("KESMAR_PACK_THREADS");
+  if (forced != nullptr && std::strcmp(forced, "1") == 0) return 1;
+  return UsableProcessorCount() < 2 ? 1 : wanted;
+#endif
 }
 
 int LzmaUncompress(unsigned char* dest, size_t* destLen, const unsigned char* src, size_t* srcLen,
