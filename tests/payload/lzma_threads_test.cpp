@@ -1,0 +1,179 @@
+// The encoder with its match finder on a second thread against the encoder alone: the same bytes, every way out clean.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "payload/lzma_lib.h"
+#include "payload/payload_format.h"
+#include "tests/support/payload_helpers.h"
+
+namespace kesmar::testing {
+namespace {
+
+constexpr uint32_t kBlock = kLzmaHandOverPositions;
+
+Bytes Random(size_t size, uint32_t seed) {
+  std::mt19937 generator(seed);
+  Bytes bytes(size, '\0');
+  for (char& c : bytes) c = char(generator());
+  return bytes;
+}
+
+// Words from a small vocabulary: matches of every length and distance.
+Bytes Text(size_t size, uint32_t seed) {
+  static const char* const kWords[] = {"the ", "setup ", "launcher ", "writes ", "files ", "into ",
+                                       "a ", "folder ", "of ", "its ", "own", ",\r\n", ". "};
+  std::mt19937 generator(seed);
+  Bytes text;
+  while (text.size() < size) text += kWords[generator() % (sizeof kWords / sizeof *kWords)];
+  text.resize(size);
+  return text;
+}
+
+// Counts what the codec takes and gives back, and fails the allocation
+// numbered `failAt` (from 1), if any.
+class CountingMemory : public CompressMemory {
+ public:
+  explicit CountingMemory(int failAt = 0) : failAt_(failAt) {}
+  void* Allocate(size_t size) override {
+    if (++allocations == failAt_) return nullptr;
+    void* address = std::malloc(size);
+    if (address != nullptr) ++live;
+    return address;
+  }
+  void Free(void* address) override {
+    if (address != nullptr) --live;
+    std::free(address);
+  }
+  int allocations = 0;
+  int live = 0;
+
+ private:
+  int failAt_;
+};
+
+void SetThreadsVariable(const char* value) {
+#ifdef _WIN32
+  _putenv_s("KESMAR_PACK_THREADS", value != nullptr ? value : "");
+#else
+  if (value != nullptr) setenv("KESMAR_PACK_THREADS", value, 1);
+  else unsetenv("KESMAR_PACK_THREADS");
+#endif
+}
+
+struct Compressed {
+  int result = -1;
+  Bytes data;
+};
+
+Compressed Compress(const Bytes& input, int threads, uint32_t dictionary = PayloadContainer::kDictionarySize,
+                    CompressProgress* progress = nullptr, CompressMemory* memory = nullptr) {
+  Compressed out;
+  out.data.resize(input.size() + input.size() / 3 + 128 + kLzmaPropsSize);
+  size_t size = out.data.size() - kLzmaPropsSize;
+  size_t propsSize = kLzmaPropsSize;
+  auto* data = reinterpret_cast<unsigned char*>(&out.data[0]);
+  out.result = LzmaCompress(data + kLzmaPropsSize, &size, reinterpret_cast<const unsigned char*>(input.data()),
+                            input.size(), data, &propsSize, PayloadContainer::kLevel, dictionary,
+                            PayloadContainer::kLc, PayloadContainer::kLp, PayloadContainer::kPb,
+                            PayloadContainer::kFb, threads, progress, memory);
+  out.data.resize(kLzmaPropsSize + size);
+  return out;
+}
+
+Bytes Decompress(const Compressed& compressed, size_t size) {
+  Bytes out(size, '\0');
+  size_t srcLen = compressed.data.size() - kLzmaPropsSize;
+  const auto* data = reinterpret_cast<const unsigned char*>(compressed.data.data());
+  if (LzmaUncompress(reinterpret_cast<unsigned char*>(&out[0]), &size, data + kLzmaPropsSize, &srcLen, data,
+                     kLzmaPropsSize) != kLzmaOk)
+    return "(does not decode)";
+  out.resize(size);
+  return out;
+}
+
+TEST(LzmaThreads, TwoThreadsWriteTheBytesOfOne) {
+  const Bytes text = Text(400000, 1);
+  struct Row {
+    const char* what;
+    Bytes input;
+    uint32_t dictionary;
+  } rows[] = {
+      {"nothing", "", PayloadContainer::kDictionarySize},
+      {"one byte", "K", PayloadContainer::kDictionarySize},
+      {"five bytes, under the finder's four-byte hash and more", "abcab", PayloadContainer::kDictionarySize},
+      {"records without data",
+       RecordStream({{"a", ""}, {"b", ""}, {"KesmarSetup.exe", ""}, {"d", ""}}),
+       PayloadContainer::kDictionarySize},
+      {"zeros", Bytes(300000, '\0'), PayloadContainer::kDictionarySize},
+      {"random", Random(200000, 2), PayloadContainer::kDictionarySize},
+      {"text", text, PayloadContainer::kDictionarySize},
+      {"text, six times the dictionary", text, 1 << 16},
+      {"random beside its copy, farther apart than the dictionary",
+       Random(150000, 3) + Random(150000, 3), 1 << 16},
+      {"one hand-over block exactly", Text(kBlock, 4), PayloadContainer::kDictionarySize},
+      {"one position short of a block", Text(kBlock - 1, 5), PayloadContainer::kDictionarySize},
+      {"one position past a block", Text(kBlock + 1, 6), PayloadContainer::kDictionarySize},
+      {"nine blocks exactly, more than the worker may run ahead", Text(9 * kBlock, 7),
+       PayloadContainer::kDictionarySize},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const Compressed one = Compress(row.input, 1, row.dictionary);
+    const Compressed two = Compress(row.input, 2, row.dictionary);
+    ASSERT_EQ(one.result, kLzmaOk);
+    ASSERT_EQ(two.result, kLzmaOk);
+    EXPECT_EQ(one.data.size(), two.data.size());
+    EXPECT_TRUE(one.data == two.data) << "first difference at byte "
+                                      << std::mismatch(one.data.begin(), one.data.end(), two.data.begin(),
+                                                       two.data.end()).first - one.data.begin();
+    EXPECT_TRUE(Decompress(two, row.input.size()) == row.input);
+  }
+}
+
+TEST(LzmaThreads, TheContainerIsTheSameWithOneThreadForced) {
+  const Bytes stream = RecordStream({{"KesmarSetup.exe", Text(50000, 8)}, {"data.bin", Random(20000, 9)}});
+  ByteBlock two, one;
+  ASSERT_TRUE(CompressRecordStream(reinterpret_cast<const uint8_t*>(stream.data()), uint32_t(stream.size()), &two));
+  SetThreadsVariable("1");
+  EXPECT_EQ(CompressThreads(2), 1);
+  ASSERT_TRUE(CompressRecordStream(reinterpret_cast<const uint8_t*>(stream.data()), uint32_t(stream.size()), &one));
+  SetThreadsVariable(nullptr);
+  ASSERT_EQ(one.size, two.size);
+  EXPECT_EQ(std::memcmp(one.data(), two.data(), one.size), 0);
+}
+
+// Whichever allocation fails, the encoder and its match finder's thread report
+// no memory and give everything back: the worker never outlives the call.
+TEST(LzmaThreads, EachFailedAllocationIsNoMemoryAndLeavesNothing) {
+  const Bytes input = Text(3 * kBlock + 100, 10);
+  CountingMemory counting;
+  ASSERT_EQ(Compress(input, 2, 1 << 16, nullptr, &counting).result, kLzmaOk);
+  EXPECT_EQ(counting.live, 0);
+  ASSERT_GE(counting.allocations, 6) << "the encoder, its buffers, its tables, the worker and its blocks";
+  for (int failAt = 1; failAt <= counting.allocations; ++failAt) {
+    SCOPED_TRACE(failAt);
+    CountingMemory failing(failAt);
+    EXPECT_EQ(Compress(input, 2, 1 << 16, nullptr, &failing).result, kLzmaErrorMem);
+    EXPECT_EQ(failing.live, 0);
+  }
+}
+
+// The progress line moves while the worker runs: the encoder reports from the
+// calling thread, ever further into the input.
+TEST(LzmaThreads, ProgressIsHeardAsTheEncoderGoes) {
+  struct Recorder : CompressProgress {
+    void Progress(uint64_t inDone, uint64_t) override { seen.push_back(inDone); }
+    std::vector<uint64_t> seen;
+  } recorder;
+  const Bytes input = Text(300000, 11);
+  ASSERT_EQ(Compress(input, 2, PayloadContainer::kDictionarySize, &recorder).result, kLzmaOk);
+  ASSERT_GE(recorder.seen.size(), 5u);
+  for (size_t i = 1; i < recorder.seen.size(); ++i) EXPECT_GT(recorder.seen[i], recorder.seen[i - 1]);
+}
+
+}  // namespace
+}  // namespace kesmar::testing
