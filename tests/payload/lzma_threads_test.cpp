@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -9,6 +10,10 @@
 #include "payload/lzma_lib.h"
 #include "payload/payload_format.h"
 #include "tests/support/payload_helpers.h"
+
+extern "C" {
+#include "LzFindMt.h"
+}
 
 namespace kesmar::testing {
 namespace {
@@ -95,6 +100,71 @@ Bytes Decompress(const Compressed& compressed, size_t size) {
   return out;
 }
 
+void* HeapAlloc(void*, size_t size) { return std::malloc(size); }
+void HeapFree(void*, void* address) { std::free(address); }
+ISzAlloc g_heap = {HeapAlloc, HeapFree};
+
+// Matches position by position: the two-thread finder against the SDK's own,
+// both asked as the encoder asks, mostly GetMatches and now and then Skip.
+// The encoder's output hides many a wrong match; this does not.
+void ExpectSameMatches(const Bytes& input, uint32_t dictionary) {
+  const auto* data = reinterpret_cast<const Byte*>(input.data());
+  CMatchFinder one, base;
+  MatchFinder_Construct(&one);
+  MatchFinder_Construct(&base);
+  CMatchFinderMt two;
+  MatchFinderMt_Construct(&two);
+  two.MatchFinder = &base;
+  for (CMatchFinder* finder : {&one, &base}) {
+    finder->cutValue = 32;  // level 5 with fb 32: 16 + fb / 2
+    finder->directInput = 1;
+    finder->bufferBase = const_cast<Byte*>(data);
+    finder->directInputRem = input.size();
+  }
+  const UInt32 fb = PayloadContainer::kFb, before = 1 << 12, after = 273;
+  ASSERT_TRUE(MatchFinder_Create(&one, dictionary, before, fb, after, &g_heap));
+  ASSERT_EQ(MatchFinderMt_Create(&two, dictionary, before, fb, after, &g_heap), SZ_OK);
+  IMatchFinder oneCalls, twoCalls;
+  MatchFinder_CreateVTable(&one, &oneCalls);
+  MatchFinderMt_CreateVTable(&two, &twoCalls);
+  oneCalls.Init(&one);
+  twoCalls.Init(&two);
+
+  std::mt19937 generator(input.size());
+  UInt32 oneMatches[2 * 273 + 3], twoMatches[2 * 273 + 3];
+  size_t position = 0, mismatches = 0;
+  while (oneCalls.GetNumAvailableBytes(&one) != 0 && mismatches < 5) {
+    ASSERT_EQ(twoCalls.GetNumAvailableBytes(&two), oneCalls.GetNumAvailableBytes(&one)) << position;
+    ASSERT_EQ(twoCalls.GetPointerToCurrentPos(&two), data + position);
+    ASSERT_EQ(oneCalls.GetPointerToCurrentPos(&one), data + position);
+    if (generator() % 8 == 0) {
+      const UInt32 skip = 1 + generator() % std::min<UInt32>(40, oneCalls.GetNumAvailableBytes(&one));
+      oneCalls.Skip(&one, skip);
+      twoCalls.Skip(&two, skip);
+      position += skip;
+      continue;
+    }
+    const UInt32 oneCount = oneCalls.GetMatches(&one, oneMatches);
+    const UInt32 twoCount = twoCalls.GetMatches(&two, twoMatches);
+    if (oneCount != twoCount || std::memcmp(oneMatches, twoMatches, oneCount * sizeof(UInt32)) != 0) {
+      ADD_FAILURE() << "position " << position << ": " << oneCount << " words, and " << twoCount;
+      ++mismatches;
+    }
+    ++position;
+  }
+  EXPECT_EQ(position, input.size());
+  MatchFinderMt_ReleaseStream(&two);
+  // Where the encoder skipped, the worker walked the tree all the same: the
+  // tables must have come out as Skip leaves them.
+  ASSERT_EQ(base.hashSizeSum, one.hashSizeSum);
+  EXPECT_EQ(std::memcmp(base.hash, one.hash, one.hashSizeSum * sizeof(CLzRef)), 0) << "hash tables";
+  const size_t nodes = std::min<size_t>(input.size(), one.cyclicBufferSize);
+  EXPECT_EQ(std::memcmp(base.son, one.son, 2 * nodes * sizeof(CLzRef)), 0) << "binary tree";
+  MatchFinderMt_Destruct(&two, &g_heap);
+  MatchFinder_Free(&base, &g_heap);
+  MatchFinder_Free(&one, &g_heap);
+}
+
 TEST(LzmaThreads, TwoThreadsWriteTheBytesOfOne) {
   const Bytes text = Text(400000, 1);
   struct Row {
@@ -122,6 +192,7 @@ TEST(LzmaThreads, TwoThreadsWriteTheBytesOfOne) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
+    ExpectSameMatches(row.input, row.dictionary);
     const Compressed one = Compress(row.input, 1, row.dictionary);
     const Compressed two = Compress(row.input, 2, row.dictionary);
     ASSERT_EQ(one.result, kLzmaOk);
