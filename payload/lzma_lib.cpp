@@ -53,12 +53,11 @@ static_assert(kLzmaErrorData == SZ_ERROR_DATA && kLzmaErrorMem == SZ_ERROR_MEM &
                   kLzmaErrorOutputEof == SZ_ERROR_OUTPUT_EOF,
               "our result codes mirror the SDK's");
 
-}  // namespace
-
-int LzmaCompress(unsigned char* dest, size_t* destLen, const unsigned char* src, size_t srcLen,
-                 unsigned char* outProps, size_t* outPropsSize, int level, unsigned dictSize, int lc,
-                 int lp, int pb, int fb, int numThreads, CompressProgress* progress,
-                 CompressMemory* memory) {
+// Inlined into both callers: the stub, which only calls LzmaCompress, then
+// holds that function as it always was and none of the other.
+[[gnu::always_inline]] inline int Compress(ISzAlloc* alloc, unsigned char* dest, size_t* destLen, const unsigned char* src,
+             size_t srcLen, unsigned char* outProps, size_t* outPropsSize, int level, unsigned dictSize,
+             int lc, int lp, int pb, int fb, int numThreads, CompressProgress* progress) {
   CLzmaEncProps props;
   LzmaEncProps_Init(&props);
   props.level = level;
@@ -72,9 +71,6 @@ int LzmaCompress(unsigned char* dest, size_t* destLen, const unsigned char* src,
   SizeT sdkPropsSize = *outPropsSize;
   ProgressBridge bridge = {{ForwardProgress}, progress};
   static_assert(offsetof(ProgressBridge, sdk) == 0, "the encoder hands back &bridge.sdk");
-  MemoryBridge memoryBridge = {{ForwardAlloc, ForwardFree}, memory};
-  static_assert(offsetof(MemoryBridge, sdk) == 0, "the encoder hands back &memoryBridge.sdk");
-  ISzAlloc* alloc = memory != nullptr ? &memoryBridge.sdk : &g_sdkAlloc;
   const SRes result =
       LzmaEncode(dest, &sdkDestLen, src, srcLen, &props, outProps, &sdkPropsSize,
                  /*writeEndMark=*/0, progress != nullptr ? &bridge.sdk : nullptr, alloc, alloc);
@@ -83,17 +79,33 @@ int LzmaCompress(unsigned char* dest, size_t* destLen, const unsigned char* src,
   return result;
 }
 
+}  // namespace
+
+int LzmaCompress(unsigned char* dest, size_t* destLen, const unsigned char* src, size_t srcLen,
+                 unsigned char* outProps, size_t* outPropsSize, int level, unsigned dictSize, int lc,
+                 int lp, int pb, int fb, int numThreads, CompressProgress* progress) {
+  return Compress(&g_sdkAlloc, dest, destLen, src, srcLen, outProps, outPropsSize, level, dictSize,
+                  lc, lp, pb, fb, numThreads, progress);
+}
+
+int LzmaCompressWithMemory(CompressMemory& memory, unsigned char* dest, size_t* destLen,
+                           const unsigned char* src, size_t srcLen, unsigned char* outProps,
+                           size_t* outPropsSize, int level, unsigned dictSize, int lc, int lp, int pb,
+                           int fb, int numThreads, CompressProgress* progress) {
+  MemoryBridge bridge = {{ForwardAlloc, ForwardFree}, &memory};
+  static_assert(offsetof(MemoryBridge, sdk) == 0, "the encoder hands back &bridge.sdk");
+  return Compress(&bridge.sdk, dest, destLen, src, srcLen, outProps, outPropsSize, level, dictSize,
+                  lc, lp, pb, fb, numThreads, progress);
+}
+
+#ifndef _7ZIP_ST
 int CompressThreads(int wanted) {
-#ifdef _7ZIP_ST
-  (void)wanted;
-  return 1;
-#else
   if (wanted < 2) return wanted;
   const char* forced = std::getenv("KESMAR_PACK_THREADS");
   if (forced != nullptr && std::strcmp(forced, "1") == 0) return 1;
   return UsableProcessorCount() < 2 ? 1 : wanted;
-#endif
 }
+#endif
 
 int LzmaUncompress(unsigned char* dest, size_t* destLen, const unsigned char* src, size_t* srcLen,
                    const unsigned char* props, size_t propsSize) {

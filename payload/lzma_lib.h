@@ -39,17 +39,25 @@ class CompressMemory {
 // within the call; the bytes written are the same as with 1. A build without
 // threads (the launcher's, whose "-c" packs once) takes any numThreads as 1.
 // `progress`, when given, hears from the encoder between blocks, on the
-// calling thread; it changes nothing in what is written. `memory`, when
-// given, serves every allocation of the encoder and its match finder.
+// calling thread; it changes nothing in what is written.
 int LzmaCompress(unsigned char* dest, size_t* destLen, const unsigned char* src, size_t srcLen,
                  unsigned char* outProps, size_t* outPropsSize, int level, unsigned dictSize, int lc,
-                 int lp, int pb, int fb, int numThreads, CompressProgress* progress = nullptr,
-                 CompressMemory* memory = nullptr);
+                 int lp, int pb, int fb, int numThreads, CompressProgress* progress = nullptr);
+// LzmaCompress with every allocation of the encoder and its match finder
+// served by `memory` (a program that never calls it, the stub, links none of it).
+int LzmaCompressWithMemory(CompressMemory& memory, unsigned char* dest, size_t* destLen,
+                           const unsigned char* src, size_t srcLen, unsigned char* outProps,
+                           size_t* outPropsSize, int level, unsigned dictSize, int lc, int lp, int pb,
+                           int fb, int numThreads, CompressProgress* progress = nullptr);
 
 // The thread count to hand LzmaCompress for `wanted`: 1 in a build without
 // threads, on a machine where this process may use one processor only, and
 // when the environment variable KESMAR_PACK_THREADS is 1; `wanted` otherwise.
+#ifdef _7ZIP_ST
+inline int CompressThreads(int) { return 1; }
+#else
 int CompressThreads(int wanted);
+#endif
 
 // Decodes src (length *srcLen) with the five property bytes at props into
 // dest, stopping once *destLen bytes have been produced. On return *destLen

@@ -81,10 +81,15 @@ Compressed Compress(const Bytes& input, int threads, uint32_t dictionary = Paylo
   size_t size = out.data.size() - kLzmaPropsSize;
   size_t propsSize = kLzmaPropsSize;
   auto* data = reinterpret_cast<unsigned char*>(&out.data[0]);
-  out.result = LzmaCompress(data + kLzmaPropsSize, &size, reinterpret_cast<const unsigned char*>(input.data()),
-                            input.size(), data, &propsSize, PayloadContainer::kLevel, dictionary,
-                            PayloadContainer::kLc, PayloadContainer::kLp, PayloadContainer::kPb,
-                            PayloadContainer::kFb, threads, progress, memory);
+  const auto* src = reinterpret_cast<const unsigned char*>(input.data());
+  out.result = memory != nullptr
+                   ? LzmaCompressWithMemory(*memory, data + kLzmaPropsSize, &size, src, input.size(), data,
+                                            &propsSize, PayloadContainer::kLevel, dictionary, PayloadContainer::kLc,
+                                            PayloadContainer::kLp, PayloadContainer::kPb, PayloadContainer::kFb,
+                                            threads, progress)
+                   : LzmaCompress(data + kLzmaPropsSize, &size, src, input.size(), data, &propsSize,
+                                  PayloadContainer::kLevel, dictionary, PayloadContainer::kLc, PayloadContainer::kLp,
+                                  PayloadContainer::kPb, PayloadContainer::kFb, threads, progress);
   out.data.resize(kLzmaPropsSize + size);
   return out;
 }
