@@ -63,6 +63,7 @@ def main():
     for tool in ("xz", "7zz"):
         if shutil.which(tool) is None:
             sys.exit("bench: %s is missing (make deps)" % tool)
+    load_before = os.getloadavg()[0]
     work = tempfile.mkdtemp(prefix="kesmar-bench-")
     try:
         subprocess.run([sys.executable, os.path.join(HERE, "make_payload.py"), work], check=True,
@@ -188,6 +189,8 @@ def main():
             ("extraction peak resident", "%.2f MiB (floor S + container %.2f MiB)"
              % (peak_bytes / MIB, floor / MIB)),
             ("sample launcher exe", launcher_row),
+            ("machine load, 1-minute average", "%.2f before, %.2f after (other programs' share "
+             "of the processors)" % (load_before, os.getloadavg()[0])),
         ] + largest_rows
         width = max(len(name) for name, _ in rows)
         print("Best of %d runs each (wall clock)." % repeats)

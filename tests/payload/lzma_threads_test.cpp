@@ -238,6 +238,25 @@ TEST(LzmaThreads, EachFailedAllocationIsNoMemoryAndLeavesNothing) {
   }
 }
 
+// Output that does not fit ends the encoder early, the worker mid-input: it
+// is stopped and joined, and everything is given back.
+TEST(LzmaThreads, OutputThatDoesNotFitStopsTheWorker) {
+  const Bytes input = Random(40 * kBlock, 12);
+  for (const size_t room : {size_t(0), size_t(64), size_t(5000), input.size() / 2}) {
+    SCOPED_TRACE(room);
+    CountingMemory counting;
+    Bytes out(room + kLzmaPropsSize, '\0');
+    size_t size = room, propsSize = kLzmaPropsSize;
+    auto* data = reinterpret_cast<unsigned char*>(&out[0]);
+    EXPECT_EQ(LzmaCompressWithMemory(counting, data + kLzmaPropsSize, &size,
+                                     reinterpret_cast<const unsigned char*>(input.data()), input.size(), data,
+                                     &propsSize, PayloadContainer::kLevel, 1 << 16, PayloadContainer::kLc,
+                                     PayloadContainer::kLp, PayloadContainer::kPb, PayloadContainer::kFb, 2),
+              kLzmaErrorOutputEof);
+    EXPECT_EQ(counting.live, 0);
+  }
+}
+
 // The progress line moves while the worker runs: the encoder reports from the
 // calling thread, ever further into the input.
 TEST(LzmaThreads, ProgressIsHeardAsTheEncoderGoes) {
