@@ -1,8 +1,9 @@
 // The encoder with its match finder on a second thread against the encoder alone: the same bytes, every way out clean.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -72,24 +73,26 @@ void SetThreadsVariable(const char* value) {
 struct Compressed {
   int result = -1;
   Bytes data;
+  int allocations = 0;
 };
 
+// `input` compressed with the container's settings into `room` bytes (by
+// default enough), through a CountingMemory that fails allocation `failAt`.
+// Whatever the result, everything taken must have been given back.
 Compressed Compress(const Bytes& input, int threads, uint32_t dictionary = PayloadContainer::kDictionarySize,
-                    CompressProgress* progress = nullptr, CompressMemory* memory = nullptr) {
+                    size_t room = SIZE_MAX, int failAt = 0, CompressProgress* progress = nullptr) {
   Compressed out;
-  out.data.resize(input.size() + input.size() / 3 + 128 + kLzmaPropsSize);
-  size_t size = out.data.size() - kLzmaPropsSize;
-  size_t propsSize = kLzmaPropsSize;
+  out.data.resize(std::min(room, input.size() + input.size() / 3 + 128) + kLzmaPropsSize);
+  size_t size = out.data.size() - kLzmaPropsSize, propsSize = kLzmaPropsSize;
   auto* data = reinterpret_cast<unsigned char*>(&out.data[0]);
-  const auto* src = reinterpret_cast<const unsigned char*>(input.data());
-  out.result = memory != nullptr
-                   ? LzmaCompressWithMemory(*memory, data + kLzmaPropsSize, &size, src, input.size(), data,
-                                            &propsSize, PayloadContainer::kLevel, dictionary, PayloadContainer::kLc,
-                                            PayloadContainer::kLp, PayloadContainer::kPb, PayloadContainer::kFb,
-                                            threads, progress)
-                   : LzmaCompress(data + kLzmaPropsSize, &size, src, input.size(), data, &propsSize,
-                                  PayloadContainer::kLevel, dictionary, PayloadContainer::kLc, PayloadContainer::kLp,
-                                  PayloadContainer::kPb, PayloadContainer::kFb, threads, progress);
+  CountingMemory memory(failAt);
+  out.result = LzmaCompressWithMemory(memory, data + kLzmaPropsSize, &size,
+                                      reinterpret_cast<const unsigned char*>(input.data()), input.size(), data,
+                                      &propsSize, PayloadContainer::kLevel, dictionary, PayloadContainer::kLc,
+                                      PayloadContainer::kLp, PayloadContainer::kPb, PayloadContainer::kFb, threads,
+                                      progress);
+  EXPECT_EQ(memory.live, 0) << "blocks not given back";
+  out.allocations = memory.allocations;
   out.data.resize(kLzmaPropsSize + size);
   return out;
 }
@@ -223,37 +226,21 @@ TEST(LzmaThreads, TheContainerIsTheSameWithOneThreadForced) {
 }
 
 // Whichever allocation fails, the encoder and its match finder's thread report
-// no memory and give everything back: the worker never outlives the call.
-TEST(LzmaThreads, EachFailedAllocationIsNoMemoryAndLeavesNothing) {
+// no memory and give everything back (Compress checks): the worker never
+// outlives the call. Output that does not fit ends the encoder early, the
+// worker mid-input: it is stopped and joined, and everything given back too.
+TEST(LzmaThreads, EveryWayOutGivesEverythingBack) {
   const Bytes input = Text(3 * kBlock + 100, 10);
-  CountingMemory counting;
-  ASSERT_EQ(Compress(input, 2, 1 << 16, nullptr, &counting).result, kLzmaOk);
-  EXPECT_EQ(counting.live, 0);
-  ASSERT_GE(counting.allocations, 6) << "the encoder, its buffers, its tables, the worker and its blocks";
-  for (int failAt = 1; failAt <= counting.allocations; ++failAt) {
+  const int allocations = Compress(input, 2, 1 << 16).allocations;
+  ASSERT_GE(allocations, 6) << "the encoder, its buffers, its tables, the worker and its blocks";
+  for (int failAt = 1; failAt <= allocations; ++failAt) {
     SCOPED_TRACE(failAt);
-    CountingMemory failing(failAt);
-    EXPECT_EQ(Compress(input, 2, 1 << 16, nullptr, &failing).result, kLzmaErrorMem);
-    EXPECT_EQ(failing.live, 0);
+    EXPECT_EQ(Compress(input, 2, 1 << 16, SIZE_MAX, failAt).result, kLzmaErrorMem);
   }
-}
-
-// Output that does not fit ends the encoder early, the worker mid-input: it
-// is stopped and joined, and everything is given back.
-TEST(LzmaThreads, OutputThatDoesNotFitStopsTheWorker) {
-  const Bytes input = Random(40 * kBlock, 12);
-  for (const size_t room : {size_t(0), size_t(64), size_t(5000), input.size() / 2}) {
+  const Bytes random = Random(40 * kBlock, 12);
+  for (const size_t room : {size_t(0), size_t(64), size_t(5000), random.size() / 2}) {
     SCOPED_TRACE(room);
-    CountingMemory counting;
-    Bytes out(room + kLzmaPropsSize, '\0');
-    size_t size = room, propsSize = kLzmaPropsSize;
-    auto* data = reinterpret_cast<unsigned char*>(&out[0]);
-    EXPECT_EQ(LzmaCompressWithMemory(counting, data + kLzmaPropsSize, &size,
-                                     reinterpret_cast<const unsigned char*>(input.data()), input.size(), data,
-                                     &propsSize, PayloadContainer::kLevel, 1 << 16, PayloadContainer::kLc,
-                                     PayloadContainer::kLp, PayloadContainer::kPb, PayloadContainer::kFb, 2),
-              kLzmaErrorOutputEof);
-    EXPECT_EQ(counting.live, 0);
+    EXPECT_EQ(Compress(random, 2, 1 << 16, room).result, kLzmaErrorOutputEof);
   }
 }
 
@@ -265,7 +252,7 @@ TEST(LzmaThreads, ProgressIsHeardAsTheEncoderGoes) {
     std::vector<uint64_t> seen;
   } recorder;
   const Bytes input = Text(300000, 11);
-  ASSERT_EQ(Compress(input, 2, PayloadContainer::kDictionarySize, &recorder).result, kLzmaOk);
+  ASSERT_EQ(Compress(input, 2, PayloadContainer::kDictionarySize, SIZE_MAX, 0, &recorder).result, kLzmaOk);
   ASSERT_GE(recorder.seen.size(), 5u);
   for (size_t i = 1; i < recorder.seen.size(); ++i) EXPECT_GT(recorder.seen[i], recorder.seen[i - 1]);
 }
