@@ -3,7 +3,8 @@
 #                 with the sample payload among them) and kesmar-pack.exe for 64-bit Windows
 #   make demo     build and run the sample launcher under Wine, and tell what happened
 #   make test     install what is missing, build, run every test suite
-#                 (host, host under ASan+UBSan, fuzz seeds and smoke, win32 and win64 under Wine)
+#                 (host, host under ASan+UBSan, the encoder's threads under TSan,
+#                 fuzz seeds and smoke, win32 and win64 under Wine)
 #   make launcher FINST=<folder> [CODEPAGE=<n>] | PAYLOAD=<file> [OUT=<path>]
 #                 [SIGN_CERT=<pem> SIGN_KEY=<pem> | SIGN_PKCS12=<file>]
 #                 [SIGN_PASSWORD=<text> | SIGN_PASSWORD_FILE=<file>] [SIGN_TIMESTAMP_URL=<url>]
@@ -12,7 +13,8 @@
 #                 Windows zip build/kesmar-pack-<version>-windows-x64.zip and
 #                 build/SHA256SUMS for the two
 #   make bench    time the builder and the extraction beside xz and 7zz (never part of make test)
-.PHONY: package all host win32 win64 asan fuzz-build deps test test-host test-win32 test-win64 test-asan test-fuzz fuzz \
+.PHONY: package all host win32 win64 asan tsan fuzz-build deps test test-host test-win32 test-win64 test-asan test-tsan \
+	test-fuzz fuzz \
 	launcher demo bench clean
 
 all: host win32 win64
@@ -32,6 +34,9 @@ build/win64/CMakeCache.txt:
 build/asan/CMakeCache.txt:
 	cmake --preset asan >/dev/null
 
+build/tsan/CMakeCache.txt:
+	cmake --preset tsan >/dev/null
+
 build/fuzz/CMakeCache.txt:
 	cmake --preset fuzz >/dev/null
 
@@ -50,6 +55,11 @@ win64: host build/win64/CMakeCache.txt
 # UndefinedBehaviorSanitizer: any report, leaks included, fails the run.
 asan: build/asan/CMakeCache.txt
 	cmake --build --preset asan
+
+# The encoder's match-finder thread under ThreadSanitizer: only its own tests
+# are built, so this stays quick; any report fails the run.
+tsan: build/tsan/CMakeCache.txt
+	cmake --build --preset tsan
 
 fuzz-build: build/fuzz/CMakeCache.txt
 	cmake --build --preset fuzz
@@ -92,8 +102,8 @@ demo: deps
 	@python3 scripts/demo.py
 
 test: deps
-	$(MAKE) all asan fuzz-build
-	$(MAKE) test-host test-asan test-fuzz test-win32 test-win64
+	$(MAKE) all asan tsan fuzz-build
+	$(MAKE) test-host test-asan test-tsan test-fuzz test-win32 test-win64
 
 test-host:
 	ctest --preset host
@@ -106,6 +116,9 @@ test-win64:
 
 test-asan:
 	ctest --preset asan
+
+test-tsan:
+	ctest --preset tsan
 
 # The seeds replayed, then a short fuzzing run per target.
 test-fuzz:

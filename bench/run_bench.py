@@ -9,6 +9,10 @@ sample launcher built too, the table gives its stub and payload sizes and
 the largest record stream the 32-bit launcher extracts under Wine
 (bench/largest_payload.py; skipped with KESMAR_BENCH_LARGEST=0).
 
+The builder is timed twice: as it runs (its match finder on a second thread
+where the process may use two processors) and with KESMAR_PACK_THREADS=1,
+which keeps it to one thread; the two containers must be the same bytes.
+
 Every figure is the best of `repeats` runs (default 3). Times are wall-clock
 seconds; our extraction is timed inside kesmar-bench-extract (decode, check,
 every file written), the peers as whole processes. Nothing here is a test:
@@ -40,6 +44,17 @@ def best_time(command, repeats, cwd=None, stdout=subprocess.DEVNULL, env=None):
     return best
 
 
+def peak_resident(command, cwd=None, env=None):
+    """The peak resident size (VmHWM) of one run of `command`, in bytes."""
+    child = subprocess.Popen(command, cwd=cwd, env=env, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(child.pid, 0)
+    child.returncode = os.waitstatus_to_exitcode(status)
+    if child.returncode != 0:
+        sys.exit("bench: %s failed" % command[0])
+    return usage.ru_maxrss * 1024
+
+
 def main():
     if len(sys.argv) not in (2, 3):
         sys.exit(__doc__)
@@ -48,6 +63,7 @@ def main():
     for tool in ("xz", "7zz"):
         if shutil.which(tool) is None:
             sys.exit("bench: %s is missing (make deps)" % tool)
+    load_before = os.getloadavg()[0]
     work = tempfile.mkdtemp(prefix="kesmar-bench-")
     try:
         subprocess.run([sys.executable, os.path.join(HERE, "make_payload.py"), work], check=True,
@@ -56,11 +72,24 @@ def main():
         files = sorted(os.listdir(finst))
         payload_bytes = sum(os.path.getsize(os.path.join(finst, n)) for n in files)
 
-        # The builder, from the folder to datakes.lzma.
+        # The builder, from the folder to datakes.lzma: as it runs, with its
+        # match finder on a second thread where there are two processors, and
+        # with KESMAR_PACK_THREADS=1, which keeps it to one. The two must
+        # write the same bytes.
         ours = os.path.join(work, "datakes.lzma")
+        one_thread = dict(os.environ, KESMAR_PACK_THREADS="1")
+        builder_one_time = best_time([os.path.join(host, "kesmar-pack")], repeats, cwd=work,
+                                     env=one_thread)
+        with open(ours, "rb") as f:
+            container_one = f.read()
         builder_time = best_time([os.path.join(host, "kesmar-pack")], repeats, cwd=work)
         with open(ours, "rb") as f:
             container = f.read()
+        if container != container_one:
+            sys.exit("bench: the builder wrote other bytes with one thread than with two")
+        builder_peak = peak_resident([os.path.join(host, "kesmar-pack")], cwd=work)
+        builder_one_peak = peak_resident([os.path.join(host, "kesmar-pack")], cwd=work,
+                                         env=one_thread)
         stream_size = struct.unpack_from("<I", container, 0)[0]
 
         # The same LZMA data as a .lzma file (properties, 64-bit size, data),
@@ -144,7 +173,11 @@ def main():
         rows = [
             ("payload", "%d files, %.2f MiB (record stream %.2f MiB)"
              % (len(files), payload_bytes / MIB, stream_size / MIB)),
-            ("builder (kesmar-pack)", "%.3f s, %d bytes" % (builder_time, len(container))),
+            ("builder (kesmar-pack)", "%.3f s, %d bytes, %d processors"
+             % (builder_time, len(container), len(os.sched_getaffinity(0)))),
+            ("builder, KESMAR_PACK_THREADS=1", "%.3f s, the same bytes" % builder_one_time),
+            ("builder peak resident", "%.2f MiB; with one thread %.2f MiB"
+             % (builder_peak / MIB, builder_one_peak / MIB)),
             ("xz --format=lzma", "%.3f s, %d bytes" % (xz_time, xz_size)),
             ("7zz a, one thread", "%.3f s, %d bytes (.7z)" % (seven_time, seven_size)),
             ("extraction (ours, files written)", "%.3f s" % extract_time),
@@ -156,14 +189,18 @@ def main():
             ("extraction peak resident", "%.2f MiB (floor S + container %.2f MiB)"
              % (peak_bytes / MIB, floor / MIB)),
             ("sample launcher exe", launcher_row),
+            ("machine load, 1-minute average", "%.2f before, %.2f after (other programs' share "
+             "of the processors)" % (load_before, os.getloadavg()[0])),
         ] + largest_rows
         width = max(len(name) for name, _ in rows)
         print("Best of %d runs each (wall clock)." % repeats)
         for name, value in rows:
             print("  %-*s  %s" % (width, name, value))
         print("  container vs xz: %+d bytes" % (len(container) - xz_size))
-        print("ratios: extract_vs_7zz=%.2f builder_vs_xz=%.2f peak_over_floor_mib=%.2f"
-              % (extract_time / seven_decode, builder_time / xz_time, (peak_bytes - floor) / MIB))
+        print("ratios: extract_vs_7zz=%.2f builder_vs_xz=%.2f builder_vs_7zz=%.2f "
+              "builder_one_over_two=%.2f peak_over_floor_mib=%.2f"
+              % (extract_time / seven_decode, builder_time / xz_time, builder_time / seven_time,
+                 builder_one_time / builder_time, (peak_bytes - floor) / MIB))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

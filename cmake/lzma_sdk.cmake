@@ -1,5 +1,8 @@
-# The LZMA SDK's encoder and decoder, compiled single-threaded from the C sources
-# that Debian's lzma-dev installs. Only payload/ links against it.
+# The LZMA SDK's encoder and decoder, compiled from the C sources that Debian's
+# lzma-dev installs. Only payload/ links against it. The host tools' encoder
+# runs its match finder on a second thread; lzma-dev has no such finder, so
+# ours (payload/lzma_mt/, with the LzFindMt.h the encoder includes) stands in.
+# The launcher stub's encoder, which only serves "-c", stays single-threaded.
 set(LZMA_SDK_DIR /usr/include/lzma CACHE PATH "Folder holding the LZMA SDK C sources")
 
 foreach(source LzFind.c LzmaEnc.c LzmaDec.c)
@@ -12,7 +15,13 @@ add_library(lzma_sdk STATIC
   ${LZMA_SDK_DIR}/LzFind.c
   ${LZMA_SDK_DIR}/LzmaEnc.c
   ${LZMA_SDK_DIR}/LzmaDec.c)
-target_compile_definitions(lzma_sdk PUBLIC _7ZIP_ST)
+if(KESMAR_STUB_ONLY)
+  target_compile_definitions(lzma_sdk PUBLIC _7ZIP_ST)
+else()
+  target_include_directories(lzma_sdk PRIVATE ${LZMA_SDK_DIR} ${PROJECT_SOURCE_DIR}/payload/lzma_mt)
+  # payload/CMakeLists.txt makes it; it takes the finder and tables from here.
+  target_link_libraries(lzma_sdk PUBLIC lzma_mt)
+endif()
 # The SDK's headers sit beside xz-utils' own in that folder, so the path is
 # handed only to the SDK and to the one wrapper that includes it.
 target_include_directories(lzma_sdk INTERFACE ${LZMA_SDK_DIR})

@@ -25,7 +25,7 @@ bool CompressRecordStream(const uint8_t* stream, uint32_t d, ByteBlock* containe
       block.data() + PayloadContainer::kStreamOffset, &destLen, stream, d,
       block.data() + PayloadContainer::kPropertiesOffset, &propsSize, PayloadContainer::kLevel,
       PayloadContainer::kDictionarySize, PayloadContainer::kLc, PayloadContainer::kLp,
-      PayloadContainer::kPb, PayloadContainer::kFb, PayloadContainer::kThreads, progress);
+      PayloadContainer::kPb, PayloadContainer::kFb, CompressThreads(PayloadContainer::kThreads), progress);
   if (result != kLzmaOk || propsSize != PayloadContainer::kPropertiesSize) return false;
 
   WriteLe32(block.data() + PayloadContainer::kSizeOffset, d);
