@@ -24,8 +24,12 @@ function(kesmar_room_rule folder)
 endfunction()
 
 # The portable core: the formats know no files, the builder no launcher,
-# and none of them Windows but through platform/.
-kesmar_room_rule(payload FORBID windows.h platform/ builder/ launcher/ pe/ kesmar_pack/)
+# and none of them Windows but through platform/. The encoder's second
+# thread is the one thing of platform/ that payload/ uses.
+kesmar_room_rule(payload FORBID windows.h builder/ launcher/ pe/ kesmar_pack/ platform/win32/ platform/posix/
+  platform/ansi_code_page.h platform/file_system.h platform/fonts.h platform/host_ platform/interrupts.h
+  platform/ntfs_ platform/platform.h platform/processes.h platform/resources.h platform/security.h
+  platform/stdio_file.h platform/unique_file platform/window.h)
 kesmar_room_rule(builder FORBID windows.h launcher/ pe/ kesmar_pack/)
 kesmar_room_rule(pe FORBID windows.h payload/ platform/ builder/ launcher/ kesmar_pack/)
 kesmar_room_rule(platform FORBID payload/ builder/ launcher/ pe/ kesmar_pack/)
