@@ -154,9 +154,10 @@ def main():
             listing = subprocess.run([os.path.join(host, "kesmar-pack"), "list", launcher],
                                      stdout=subprocess.PIPE, check=True, text=True).stdout
             payload_size = int(listing.split("resource RAW 130, ")[1].split()[0])
-            launcher_row = "stub %d bytes (%.1f KiB) + payload %d bytes" % (
-                os.path.getsize(launcher) - payload_size,
-                (os.path.getsize(launcher) - payload_size) / 1024, payload_size)
+            # The stub file's own size, as kesmar-pack launcher gives it.
+            stub_size = os.path.getsize(os.path.join(os.path.dirname(launcher), "KesmarSetupWin-stub.exe"))
+            launcher_row = "stub %d bytes (%.1f KiB) + payload %d bytes (%d bytes in all)" % (
+                stub_size, stub_size / 1024, payload_size, os.path.getsize(launcher))
         largest_rows = []
         if os.path.isfile(launcher) and os.environ.get("KESMAR_BENCH_LARGEST", "1") != "0":
             probe = subprocess.run([sys.executable, os.path.join(HERE, "largest_payload.py"),
