@@ -38,7 +38,6 @@ TEST(Threads, StartHandOverJoin) {
   Handover handover;
   Thread thread;
   ASSERT_TRUE(thread.Start(Answer, &handover));
-  EXPECT_TRUE(thread.Running());
   handover.monitor.Lock();
   while (handover.value == 0) handover.monitor.Wait();
   handover.monitor.Unlock();
@@ -46,7 +45,6 @@ TEST(Threads, StartHandOverJoin) {
   EXPECT_FALSE(thread.Running());
   EXPECT_EQ(handover.value, 42);
   EXPECT_TRUE(handover.signalsBlocked);
-  EXPECT_GE(UsableProcessorCount(), 1);
 }
 
 }  // namespace
