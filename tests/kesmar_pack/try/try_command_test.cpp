@@ -95,7 +95,6 @@ TEST(TryCommand, RefusesBeforeRunningAnything) {
       const std::string reason = said.substr(said.find("try: ") + 5, said.size() - said.find("try: ") - 6);
       std::string quoted;
       for (char ch : reason) quoted += ch == '"' || ch == '\\' ? std::string("\\") + ch : std::string(1, ch);
-      EXPECT_NE(record.find("\"passed\": false\n"), std::string::npos) << what << record;
       EXPECT_NE(record.find("\"problems\": [\"" + quoted + "\"],"), std::string::npos) << what << record;
       EXPECT_NE(record.find("\"problem\": \"" + quoted + "\","), std::string::npos) << what << record;
       EXPECT_NE(record.find("\"started\": false,"), std::string::npos) << what;
