@@ -199,7 +199,7 @@ bool PreparePrefix(const TryRequest& request, const WineSetting& setting, const 
     *problem = "stopped by a signal";
     return false;
   }
-  if (!request.screenshot.empty() && (!UseScreen(setting.prefix, problem) || !screen->Start(deadline, problem))) {
+  if (!request.screenshot.empty() && (!UseScreen(setting.prefix, problem) || !screen->Start(deadline, nullptr, setting.home, problem))) {
     return false;
   }
   return ReadState(setting.prefix, before, problem);

@@ -34,7 +34,8 @@ for member in $(ar t "$deb"); do
     fail "$member differs between two builds: $(diff <(dpkg-deb -c "$deb") <(dpkg-deb -c "$again") | head -6)"
 done
 dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "Depends lacks what dpkg-shlibdeps finds: $(dpkg-deb -f "$deb" Depends)"
-[ "$(dpkg-deb -f "$deb" Recommends)" = wine ] || fail "Recommends: $(dpkg-deb -f "$deb" Recommends), not wine"
+[ "$(dpkg-deb -f "$deb" Recommends)" = "wine, bubblewrap" ] ||
+  fail "Recommends: $(dpkg-deb -f "$deb" Recommends), not wine, bubblewrap"
 dpkg-deb -f "$deb" Suggests | grep -q 'xvfb' || fail "Suggests lacks xvfb: $(dpkg-deb -f "$deb" Suggests)"
 lintian "$deb" > lintian.log 2>&1 || true
 ! grep -q '^E: ' lintian.log || fail "lintian: $(grep '^E: ' lintian.log | head -3)"
