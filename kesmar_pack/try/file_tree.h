@@ -31,7 +31,8 @@ bool RemoveTree(const std::string& path, std::string* problem);
 bool RemoveTreeWatched(const std::string& path, const std::function<void(const std::string&)>& entering,
                        std::string* problem);
 
-// The whole of a file; false when it cannot be read.
+// The whole of a plain file, not through a link; false when it cannot be
+// read or is no plain file.
 bool ReadWholeFile(const std::string& path, std::string* text);
 
 // Whether two files hold the same bytes.

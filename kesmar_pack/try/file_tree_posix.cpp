@@ -167,8 +167,15 @@ bool CopyTree(const std::string& from, const std::string& to, std::string* probl
 }
 
 bool ReadWholeFile(const std::string& path, std::string* text) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A plain file only: a run may put a link or a pipe where a hive was, for
+  // try, outside, to read a host file or wait for ever.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
   text->clear();
   char buffer[1 << 16];
   ssize_t got;

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 
@@ -84,7 +86,7 @@ std::string FindTryWatch(std::string* looked) {
 }
 
 std::vector<std::string> WineEnvironment(const WineSetting& setting) {
-  static const char* const kDropped[] = {"WINEPREFIX=", "WINEDEBUG=", "WINEDLLOVERRIDES=", "DISPLAY=",
+  static const char* const kDropped[] = {"WINEPREFIX=", "WINEDEBUG=", "WINEDLLOVERRIDES=", "DISPLAY=", "XAUTHORITY=",
                                          "WAYLAND_DISPLAY=", "HOME=", "XDG_CONFIG_HOME=", "XDG_DATA_HOME=",
                                          "XDG_CACHE_HOME=", "XDG_STATE_HOME=", "XDG_CONFIG_DIRS=", "XDG_DATA_DIRS="};
   std::vector<std::string> environment;
@@ -102,6 +104,7 @@ std::vector<std::string> WineEnvironment(const WineSetting& setting) {
   environment.push_back(std::string("WINEDLLOVERRIDES=") + (overrides != nullptr ? overrides : "mscoree,mshtml=") +
                         ";winemenubuilder.exe=d");
   if (!setting.display.empty()) environment.push_back("DISPLAY=" + setting.display);
+  if (!setting.authority.empty()) environment.push_back("XAUTHORITY=" + setting.authority);
   return environment;
 }
 
@@ -185,6 +188,20 @@ std::string UnixPathIn(const std::string& prefix, const std::string& windowsPath
     path += (path == "/" ? "" : "/") + name;
   }
   return path;
+}
+
+bool PointDriveZAt(const std::string& prefix, const std::string& folder, std::string* problem) {
+  const std::string link = prefix + "/dosdevices/z:";
+  struct stat st;
+  if (::lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+    *problem = link + " is no link";
+    return false;
+  }
+  if ((::unlink(link.c_str()) != 0 && errno != ENOENT) || ::symlink(folder.c_str(), link.c_str()) != 0) {
+    *problem = "cannot point " + link + " at " + folder + " (" + std::strerror(errno) + ")";
+    return false;
+  }
+  return true;
 }
 
 std::string WindowsPathOf(const std::string& unixPath) {

@@ -24,6 +24,7 @@ struct WineSetting {
   std::string prefix;   // WINEPREFIX
   std::string home;     // HOME: a folder of the run's own, so that no link in the prefix leads into the user's
   std::string display;  // DISPLAY; empty: none, headless
+  std::string authority;  // XAUTHORITY, the screen's cookie; empty: none
 };
 
 // The environment for Wine in `setting`: ours, without the display and the
@@ -49,6 +50,11 @@ void RemoveServerFolder(const std::string& prefix);
 // the prefix's drive links, each name matched in any letter case as Windows
 // does. Empty when the drive is not there.
 std::string UnixPathIn(const std::string& prefix, const std::string& windowsPath);
+
+// Points the prefix's drive Z: (a link to / in a new prefix) at `folder`,
+// so that the host is no drive of the run's. False, with `problem`, when
+// the link cannot be made.
+bool PointDriveZAt(const std::string& prefix, const std::string& folder, std::string* problem);
 
 // The Windows name of a host path (Z:\home\me\Setup.exe), by Wine's drive
 // Z:, which is the host's root.
