@@ -110,16 +110,22 @@ std::string SandboxProblem() {
            "set it above 0, or run with --no-sandbox";
   }
   const std::string clone = Setting("/proc/sys/kernel/unprivileged_userns_clone");
+  // The run's own policy, around an empty folder, runs /bin/true.
+  const char* temp = ::getenv("TMPDIR");
+  std::string folder = std::string(temp != nullptr && temp[0] == '/' ? temp : "/tmp") + "/kesmar-probe-XXXXXX";
+  if (::mkdtemp(&folder[0]) == nullptr) folder.clear();
+  SandboxPlan plan;
+  plan.tmp = folder.empty() ? "/nonexistent" : folder;
+  plan.hidden = HiddenFolders();
   ChildOptions probe;
-  probe.argv = {"bwrap", "--unshare-user", "--unshare-pid", "--unshare-net", "--unshare-ipc", "--die-with-parent",
-                "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc", "--", "/bin/true"};
+  probe.argv = {"/bin/true"};
   probe.environment = {"PATH=/usr/bin:/bin"};
+  probe.sandbox = &plan;
   int status = 0;
   std::string output, problem;
-  if (RunToEnd(probe, TryClock::now() + std::chrono::seconds(20), &status, &output, &problem, false) &&
-      WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-    return "";
-  }
+  const bool ran = RunToEnd(probe, TryClock::now() + std::chrono::seconds(20), &status, &output, &problem, false);
+  if (!folder.empty()) ::rmdir(folder.c_str());
+  if (ran && WIFEXITED(status) && WEXITSTATUS(status) == 0) return "";
   std::string said = output.substr(0, output.find('\n'));
   if (said.size() > 160) said = said.substr(0, 157) + "...";
   if (clone == "0" && ::geteuid() != 0) {

@@ -171,8 +171,9 @@ bool PreparePrefix(const TryRequest& request, const WineSetting& setting, const 
   if (!CopyTree(pristine->prefix(), setting.prefix, problem)) return false;
   // The copy gets a wineserver folder of its own (Debian's build names it in this file).
   ::unlink((setting.prefix + "/wineserver").c_str());
-  // Drive Z: holds the launcher and the watcher, nothing of the host's.
-  if (!PointDriveZAt(setting.prefix, files, problem)) return false;
+  // In the sandbox, drive Z: holds the launcher and the watcher, nothing of
+  // the host's; without one it stays the host's root, as Wine made it.
+  if (sandbox != nullptr && !PointDriveZAt(setting.prefix, files, problem)) return false;
   if (::mkdir(setting.home.c_str(), 0700) != 0) {
     *problem = "cannot make " + setting.home + " (" + std::strerror(errno) + ")";
     return false;
@@ -215,8 +216,8 @@ int TryLauncher(const TryRequest& request, std::ostream& out, std::ostream& err)
   const std::string launcherName =
       ::realpath(request.launcher.c_str(), launcherPath) != nullptr ? launcherPath : request.launcher;
   const std::string launcherBase = launcherName.substr(launcherName.rfind('/') + 1);
-  if (!CopyTree(launcherName, files + "/" + launcherBase, &problem) ||
-      !CopyTree(watchProgram, files + "/kesmar-try-watch.exe", &problem) ||
+  if ((!request.noSandbox && (!CopyTree(launcherName, files + "/" + launcherBase, &problem) ||
+                               !CopyTree(watchProgram, files + "/kesmar-try-watch.exe", &problem))) ||
       ::mkdir((work.path() + "/screen").c_str(), 0700) != 0) {
     return EndEarly(request, &facts, problem.empty() ? "cannot make " + work.path() + "/screen" : problem, err);
   }
@@ -262,8 +263,8 @@ int TryLauncher(const TryRequest& request, std::ostream& out, std::ostream& err)
 
   WatchedRun run;
   run.setting = setting;
-  run.watchProgram = "Z:\\kesmar-try-watch.exe";
-  run.launcher = "Z:\\" + launcherBase;
+  run.watchProgram = confined != nullptr ? "Z:\\kesmar-try-watch.exe" : watchProgram;
+  run.launcher = confined != nullptr ? "Z:\\" + launcherBase : WindowsPathOf(launcherName);
   run.workFolder = work.path() + "/screen";
   run.screenshot = request.screenshot;
   run.screen = request.screenshot.empty() ? nullptr : &screen;
