@@ -75,7 +75,7 @@ const std::string kTryFooter =
     "half a minute) and kept in $XDG_CACHE_HOME/kesmar-pack (~/.cache/kesmar-pack); deleting\n"
     "that folder is safe. The run goes in a sandbox that bubblewrap makes: the host read-only,\n"
     "home folders, /root, /tmp and the user's cache and runtime folders hidden, only its own\n"
-    "prefix writable, drive Z: holding only FILE, only Wine's variables of the environment,\n"
+    "prefix writable, drive Z: that read-only view, only Wine's variables of the environment,\n"
     "no network unless --network, and nothing of it left running once try ends, however it\n"
     "ends; the virtual screen takes only clients with its cookie. Without bubblewrap or user\n"
     "namespaces, try says which and exits 1; --no-sandbox runs without one, and the report\n"

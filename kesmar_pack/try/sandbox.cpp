@@ -158,7 +158,14 @@ std::vector<int> ProcessesIn(uint64_t pidNamespace) {
     char link[64];
     const std::string path = std::string("/proc/") + name + "/ns/pid";
     const ssize_t length = ::readlink(path.c_str(), link, sizeof link - 1);
-    if (length > 0 && std::string(link, size_t(length)) == wanted) found.push_back(std::atoi(name));
+    if (length <= 0 || std::string(link, size_t(length)) != wanted) continue;
+    // A zombie runs no more: it waits for its parent (the machine's init, once bubblewrap is gone) to reap it.
+    std::ifstream stat(std::string("/proc/") + name + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    const char state = close != std::string::npos && close + 2 < line.size() ? line[close + 2] : '?';
+    if (state != 'Z' && state != 'X') found.push_back(std::atoi(name));
   }
   ::closedir(proc);
   return found;

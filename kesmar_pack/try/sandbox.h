@@ -44,8 +44,8 @@ std::string SandboxProblem();
 // The PID namespace that bubblewrap's --info-fd names; 0 when none.
 uint64_t PidNamespaceOf(const std::string& info);
 
-// The processes of the machine that live in `pidNamespace`: none once a
-// sandbox is gone.
+// The processes of the machine that live in `pidNamespace`, zombies left
+// out: none once a sandbox is gone.
 std::vector<int> ProcessesIn(uint64_t pidNamespace);
 
 }  // namespace kesmar

@@ -171,9 +171,11 @@ bool PreparePrefix(const TryRequest& request, const WineSetting& setting, const 
   if (!CopyTree(pristine->prefix(), setting.prefix, problem)) return false;
   // The copy gets a wineserver folder of its own (Debian's build names it in this file).
   ::unlink((setting.prefix + "/wineserver").c_str());
-  // In the sandbox, drive Z: holds the launcher and the watcher, nothing of
-  // the host's; without one it stays the host's root, as Wine made it.
-  if (sandbox != nullptr && !PointDriveZAt(setting.prefix, files, problem)) return false;
+  // Drive Z: stays the root, as in the template: in the sandbox that is the
+  // sandbox's root (the host read-only, the user's folders hidden), which
+  // Wine's \\?\unix\ paths reach whatever Z: is. Pointed elsewhere, it
+  // would make Wine drop the system fonts it registered by their Z: paths,
+  // and every run's report list that.
   if (::mkdir(setting.home.c_str(), 0700) != 0) {
     *problem = "cannot make " + setting.home + " (" + std::strerror(errno) + ")";
     return false;
@@ -263,8 +265,9 @@ int TryLauncher(const TryRequest& request, std::ostream& out, std::ostream& err)
 
   WatchedRun run;
   run.setting = setting;
-  run.watchProgram = confined != nullptr ? "Z:\\kesmar-try-watch.exe" : watchProgram;
-  run.launcher = confined != nullptr ? "Z:\\" + launcherBase : WindowsPathOf(launcherName);
+  // In the sandbox, the copies in the run's folder: the launcher may lie in a hidden folder.
+  run.watchProgram = confined != nullptr ? files + "/kesmar-try-watch.exe" : watchProgram;
+  run.launcher = WindowsPathOf(confined != nullptr ? files + "/" + launcherBase : launcherName);
   run.workFolder = work.path() + "/screen";
   run.screenshot = request.screenshot;
   run.screen = request.screenshot.empty() ? nullptr : &screen;

@@ -10,8 +10,6 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
-#include <cstring>
 #include <cstdio>
 #include <fstream>
 
@@ -188,20 +186,6 @@ std::string UnixPathIn(const std::string& prefix, const std::string& windowsPath
     path += (path == "/" ? "" : "/") + name;
   }
   return path;
-}
-
-bool PointDriveZAt(const std::string& prefix, const std::string& folder, std::string* problem) {
-  const std::string link = prefix + "/dosdevices/z:";
-  struct stat st;
-  if (::lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
-    *problem = link + " is no link";
-    return false;
-  }
-  if ((::unlink(link.c_str()) != 0 && errno != ENOENT) || ::symlink(folder.c_str(), link.c_str()) != 0) {
-    *problem = "cannot point " + link + " at " + folder + " (" + std::strerror(errno) + ")";
-    return false;
-  }
-  return true;
 }
 
 std::string WindowsPathOf(const std::string& unixPath) {

@@ -51,11 +51,6 @@ void RemoveServerFolder(const std::string& prefix);
 // does. Empty when the drive is not there.
 std::string UnixPathIn(const std::string& prefix, const std::string& windowsPath);
 
-// Points the prefix's drive Z: (a link to / in a new prefix) at `folder`,
-// so that the host is no drive of the run's. False, with `problem`, when
-// the link cannot be made.
-bool PointDriveZAt(const std::string& prefix, const std::string& folder, std::string* problem);
-
 // The Windows name of a host path (Z:\home\me\Setup.exe), by Wine's drive
 // Z:, which is the host's root.
 std::string WindowsPathOf(const std::string& unixPath);
