@@ -1,22 +1,15 @@
-// try's sandbox: bubblewrap's policy as text, the run's named environment, a removal that a swapped link cannot lead outside, stale run folders, the screen's cookie, and real sandboxes that keep the host out of reach.
+// try's sandbox: bubblewrap's policy as text, the run's named environment, a removal that a swapped link cannot lead outside, stale run folders, the screen's cookie (real sandboxes: try_sandbox_test.cpp).
 #include <gtest/gtest.h>
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/file.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "tests/support/temp_dir.h"
-#include "kesmar_pack/try/child_process.h"
 #include "kesmar_pack/try/file_tree.h"
 #include "kesmar_pack/try/sandbox.h"
 #include "kesmar_pack/try/screen/virtual_screen.h"
@@ -222,126 +215,6 @@ TEST(WorkFolders, HoldItsLockAndGoWithTheRunUnlessKept) {
   EXPECT_FALSE(fs::exists(first));
   EXPECT_TRUE(fs::exists(second));
   EXPECT_EQ(RemoveStaleWorkFolders(dir.path().string()), 0);
-}
-
-// A plan as try makes one, around a folder of the test's.
-SandboxPlan PlanIn(const fs::path& work) {
-  fs::create_directories(work / "tmp");
-  fs::create_directories(work / "prefix");
-  SandboxPlan plan;
-  plan.tmp = (work / "tmp").string();
-  plan.writable = {(work / "prefix").string()};
-  plan.hidden = HiddenFolders();
-  plan.folder = (work / "prefix").string();
-  return plan;
-}
-
-// Runs `script` with sh in `plan`'s sandbox; its output.
-std::string InSandbox(const SandboxPlan& plan, const std::string& script, const Args& environment, int* status) {
-  ChildOptions options;
-  options.argv = {"/bin/sh", "-c", script};
-  options.environment = environment;
-  options.sandbox = &plan;
-  std::string output, problem;
-  EXPECT_TRUE(RunToEnd(options, TryClock::now() + std::chrono::seconds(30), status, &output, &problem)) << problem;
-  return output;
-}
-
-class RealSandbox : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const std::string problem = SandboxProblem();
-    if (!problem.empty()) GTEST_SKIP() << problem;
-  }
-};
-
-TEST_F(RealSandbox, KeepsTheHostOutOfReach) {
-  TempDir dir;
-  const fs::path host = dir.path() / "host";
-  fs::create_directories(host);
-  std::ofstream(host / "visible") << "on the host";
-  const SandboxPlan plan = PlanIn(dir.path() / "work");
-  // A listener on the host's loopback that the run must not reach.
-  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 4), 0);
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-  const std::string port = std::to_string(ntohs(address.sin_port));
-  ::setenv("KESMAR_TEST_SECRET", "s3cret", 1);
-  const std::string hostFile = (host / "written").string();
-
-  struct Case {
-    const char* what;
-    std::string script;
-    std::string expected;  // its output inside the sandbox
-  } cases[] = {
-      {"a host folder written", "(echo x >" + hostFile + ") 2>/dev/null && echo wrote || echo refused", "refused\n"},
-      {"the host's /etc written", "(echo x >/etc/kesmar-sandbox-probe) 2>/dev/null && echo wrote || echo refused",
-       "refused\n"},
-      {"the secret read", "echo \"[${KESMAR_TEST_SECRET}]\"", "[]\n"},
-      {"the host's loopback", "python3 -c 'import socket; socket.create_connection((\"127.0.0.1\", " + port +
-                                  "), 2)' 2>/dev/null && echo connected || echo refused",
-       "refused\n"},
-      {"the caller's home", "ls -A \"$CALLER_HOME\" | head -1", ""},
-      {"the host's /tmp", "ls -A " + host.string() + " 2>/dev/null | head -1", ""},
-      {"its own prefix written", "echo x >" + (dir.path() / "work/prefix/f").string() + " && echo wrote", "wrote\n"},
-  };
-  const char* home = ::getenv("HOME");
-  for (const Case& c : cases) {
-    int status = 0;
-    const std::string output =
-        InSandbox(plan, c.script, NamedEnvironment({std::string("KESMAR_TEST_SECRET=s3cret")},
-                                                   {"PATH=/usr/bin:/bin", std::string("CALLER_HOME=") + (home ? home : "/root")}),
-                  &status);
-    EXPECT_EQ(output, c.expected) << c.what;
-  }
-  ::unsetenv("KESMAR_TEST_SECRET");
-  EXPECT_FALSE(fs::exists(hostFile));
-  EXPECT_FALSE(fs::exists("/etc/kesmar-sandbox-probe"));
-  sockaddr_in peer{};
-  length = sizeof peer;
-  ::fcntl(listener, F_SETFL, O_NONBLOCK);
-  EXPECT_LT(::accept(listener, reinterpret_cast<sockaddr*>(&peer), &length), 0) << "a connection came in";
-  ::close(listener);
-}
-
-TEST_F(RealSandbox, NothingOutlivesItsKilledParent) {
-  TempDir dir;
-  const SandboxPlan plan = PlanIn(dir.path() / "work");
-  int report[2];
-  ASSERT_EQ(::pipe(report), 0);
-  // A stand-in for try starts the sandbox, says its PID namespace, and is killed with SIGKILL.
-  const pid_t parent = ::fork();
-  if (parent == 0) {
-    ChildOptions options;
-    // One in a session of its own, one in the background, one waiting.
-    options.argv = {"/bin/sh", "-c", "setsid sleep 600 & sleep 600 & exec sleep 600"};
-    options.environment = {"PATH=/usr/bin:/bin"};
-    options.sandbox = &plan;
-    options.pipeInfo = true;
-    ChildProcess child;
-    std::string problem, info;
-    if (!child.Start(options, &problem)) ::_exit(2);
-    for (int i = 0; i < 500 && PidNamespaceOf(info) == 0 && ReadAvailable(child.info(), &info); ++i) ::usleep(10000);
-    const uint64_t ns = PidNamespaceOf(info);
-    if (::write(report[1], &ns, sizeof ns) != sizeof ns) ::_exit(3);
-    for (;;) ::pause();
-  }
-  ::close(report[1]);
-  uint64_t ns = 0;
-  ASSERT_EQ(::read(report[0], &ns, sizeof ns), ssize_t(sizeof ns));
-  ::close(report[0]);
-  ASSERT_NE(ns, 0u);
-  for (int i = 0; i < 50 && ProcessesIn(ns).size() < 4; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_GE(ProcessesIn(ns).size(), 4u) << "init and three sleeps";
-  ::kill(parent, SIGKILL);
-  ::waitpid(parent, nullptr, 0);
-  for (int i = 0; i < 50 && !ProcessesIn(ns).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(ProcessesIn(ns).size(), 0u) << "processes of the sandbox outlived it";
 }
 
 }  // namespace
