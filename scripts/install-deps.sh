@@ -18,6 +18,8 @@ packages=(
   wine wine64 wine32:i386
   # kesmar-pack try --screenshot: a virtual X screen and its capture (the tests of try).
   xvfb x11-apps
+  # kesmar-pack try runs each launcher in a sandbox that bubblewrap makes.
+  bubblewrap
   pkg-config binutils file time
   # kesmar-pack parses its options with CLI11 (header only).
   libcli11-dev

@@ -73,9 +73,16 @@ const std::string kTryFooter =
     "windows' titles and ended. The prefix is removed afterwards, unless --keep names a new\n"
     "folder for it. Each run's prefix is a copy of a template made once for each Wine (about\n"
     "half a minute) and kept in $XDG_CACHE_HOME/kesmar-pack (~/.cache/kesmar-pack); deleting\n"
-    "that folder is safe. Wine is no sandbox: the host's files are its drive Z:. A file with\n"
-    "no launcher payload is refused, as verify would, unless --any is given. A process that\n"
-    "crashes is reported at once, with its exception status; Wine's crash dialog is off.\n"
+    "that folder is safe. The run goes in a sandbox that bubblewrap makes: the host read-only,\n"
+    "home folders, /root, /tmp and the user's cache and runtime folders hidden, only its own\n"
+    "prefix writable, drive Z: that read-only view, only Wine's variables of the environment,\n"
+    "no network unless --network, and nothing of it left running once try ends, however it\n"
+    "ends; the virtual screen takes only clients with its cookie. Without bubblewrap or user\n"
+    "namespaces, try says which and exits 1; --no-sandbox runs without one, and the report\n"
+    "and --json say the run was not isolated. A prefix left by a try that died is removed by\n"
+    "the next. A file with no launcher payload is refused, as verify would, unless --any is\n"
+    "given. A process that crashes is reported at once, with its exception status; Wine's\n"
+    "crash dialog is off.\n"
     "Exit codes: 0 when FILE is a launcher that exited with 0 within the limit, its setup\n"
     "program was started and exited with 0, no process of the run crashed and nothing was left\n"
     "in the temporary folder; 1 otherwise, every reason named on the result line and in\n"
@@ -216,6 +223,9 @@ int RunKesmarPack(const std::vector<std::string>& args, std::ostream& out, std::
       ->check(kNamed);
   tryCommand->add_flag("--any", tryRequest.any,
                        "run a Windows program that is no launcher all the same (it cannot pass)");
+  tryCommand->add_flag("--network", tryRequest.network, "let the run reach the network (the report says so)");
+  tryCommand->add_flag("--no-sandbox", tryRequest.noSandbox,
+                       "run without bubblewrap's sandbox: the run is not isolated (the report says so)");
 
   std::vector<std::string> given = args;
   for (std::string& arg : given) {

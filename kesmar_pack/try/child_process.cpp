@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "kesmar_pack/try/sandbox.h"
+
 namespace kesmar {
 namespace {
 
@@ -32,28 +34,59 @@ ChildProcess::~ChildProcess() {
   CloseInput();
   CloseFd(&output_);
   CloseFd(&errors_);
+  CloseFd(&control_);
+  CloseFd(&info_);
 }
 
 bool ChildProcess::Start(const ChildOptions& options, std::string* problem) {
-  const std::string program = options.argv.empty() ? "" : FindInPath(options.argv[0]);
+  std::vector<std::string> command = options.argv, settings = options.environment;
+  if (options.sandbox != nullptr && !command.empty()) {
+    // The environment goes into the sandbox by name; bubblewrap itself needs only PATH.
+    SandboxPlan plan = *options.sandbox;
+    plan.environment = options.environment;
+    if (options.pipeInfo) plan.infoFd = 4;
+    command = SandboxArguments(plan);
+    command.insert(command.end(), options.argv.begin(), options.argv.end());
+    const char* path = ::getenv("PATH");
+    settings = {std::string("PATH=") + (path != nullptr ? path : "/usr/bin:/bin")};
+  }
+  const std::string program = command.empty() ? "" : FindInPath(command[0]);
   if (program.empty()) {
-    *problem = (options.argv.empty() ? std::string("nothing") : options.argv[0]) + " is not installed";
+    *problem = (command.empty() ? std::string("nothing")
+                                : command[0] == "bwrap" ? std::string("bubblewrap (bwrap)") : command[0]) +
+               " is not installed";
     return false;
   }
-  int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1}, report[2] = {-1, -1};
+  int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1}, report[2] = {-1, -1}, control[2] = {-1, -1},
+      info[2] = {-1, -1};
   auto closeAll = [&] {
-    for (int* fd : {&in[0], &in[1], &out[0], &out[1], &err[0], &err[1], &report[0], &report[1]}) CloseFd(fd);
+    for (int* fd : {&in[0], &in[1], &out[0], &out[1], &err[0], &err[1], &report[0], &report[1], &control[0],
+                    &control[1], &info[0], &info[1]}) {
+      CloseFd(fd);
+    }
+  };
+  // The child's ends are moved up out of the way of 0 to 4 first.
+  auto high = [](int fds[2]) {
+    for (int i = 0; i < 2; ++i) {
+      const int moved = ::fcntl(fds[i], F_DUPFD_CLOEXEC, 10);
+      ::close(fds[i]);
+      fds[i] = moved;
+    }
+    return fds[0] >= 0 && fds[1] >= 0;
   };
   if ((options.pipeInput && ::pipe2(in, O_CLOEXEC) != 0) || (options.pipeOutput && ::pipe2(out, O_CLOEXEC) != 0) ||
-      (options.pipeErrors && ::pipe2(err, O_CLOEXEC) != 0) || ::pipe2(report, O_CLOEXEC) != 0) {
+      (options.pipeErrors && ::pipe2(err, O_CLOEXEC) != 0) ||
+      (options.pipeControl && (::pipe2(control, O_CLOEXEC) != 0 || !high(control))) ||
+      (options.pipeInfo && (::pipe2(info, O_CLOEXEC) != 0 || !high(info))) || ::pipe2(report, O_CLOEXEC) != 0 ||
+      !high(report)) {
     *problem = std::string("cannot make a pipe (") + std::strerror(errno) + ")";
     closeAll();
     return false;
   }
   std::vector<char*> argv, environment;
-  for (const std::string& arg : options.argv) argv.push_back(const_cast<char*>(arg.c_str()));
+  for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  for (const std::string& entry : options.environment) environment.push_back(const_cast<char*>(entry.c_str()));
+  for (const std::string& entry : settings) environment.push_back(const_cast<char*>(entry.c_str()));
   environment.push_back(nullptr);
   // Where closing one by one stops, when the kernel cannot close a range.
   long openMax = ::sysconf(_SC_OPEN_MAX);
@@ -61,7 +94,7 @@ bool ChildProcess::Start(const ChildOptions& options, std::string* problem) {
 
   pid_ = ::fork();
   if (pid_ < 0) {
-    *problem = std::string("cannot start ") + options.argv[0] + " (" + std::strerror(errno) + ")";
+    *problem = std::string("cannot start ") + command[0] + " (" + std::strerror(errno) + ")";
     closeAll();
     return false;
   }
@@ -77,6 +110,10 @@ bool ChildProcess::Start(const ChildOptions& options, std::string* problem) {
     ::dup2(options.pipeOutput ? out[1] : null, 1);
     ::dup2(options.pipeErrors ? err[1] : null, 2);
     if (null > 2) ::close(null);
+    // The control and info pipes, when asked for, at 3 and 4 (their ends
+    // were moved up out of the way).
+    if (options.pipeControl) ::dup2(control[0], 3);
+    if (options.pipeInfo) ::dup2(info[1], 4);
     // Nothing else of ours, nor of whoever started us, is handed on: Wine
     // passes every descriptor it has to each process of a run.
     const int keep = report[1];
@@ -86,7 +123,9 @@ bool ChildProcess::Start(const ChildOptions& options, std::string* problem) {
 #endif
       for (int fd = first; fd <= last; ++fd) ::close(fd);
     };
-    closeFrom(3, keep - 1);
+    if (!options.pipeControl) ::close(3);
+    if (!options.pipeInfo) ::close(4);
+    closeFrom(5, keep - 1);
     closeFrom(keep + 1, int(openMax) - 1);
     if (options.folder.empty() || ::chdir(options.folder.c_str()) == 0) {
       ::execve(program.c_str(), argv.data(), environment.data());
@@ -103,6 +142,8 @@ bool ChildProcess::Start(const ChildOptions& options, std::string* problem) {
   CloseFd(&out[1]);
   CloseFd(&err[1]);
   CloseFd(&report[1]);
+  CloseFd(&control[0]);
+  CloseFd(&info[1]);
   int error = 0;
   ssize_t got;
   do {
@@ -119,7 +160,9 @@ bool ChildProcess::Start(const ChildOptions& options, std::string* problem) {
   input_ = in[1];
   output_ = out[0];
   errors_ = err[0];
-  for (int fd : {output_, errors_}) {
+  control_ = control[1];
+  info_ = info[0];
+  for (int fd : {output_, errors_, info_}) {
     if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
   }
   return true;
@@ -148,6 +191,8 @@ void ChildProcess::Kill() {
 }
 
 void ChildProcess::CloseInput() { CloseFd(&input_); }
+
+void ChildProcess::CloseControl() { CloseFd(&control_); }
 
 bool ReadAvailable(int fd, std::string* text) {
   char buffer[4096];

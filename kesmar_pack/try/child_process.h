@@ -9,6 +9,8 @@
 
 namespace kesmar {
 
+struct SandboxPlan;
+
 using TryClock = std::chrono::steady_clock;
 
 struct ChildOptions {
@@ -18,6 +20,11 @@ struct ChildOptions {
   bool pipeInput = false;                // a pipe to its stdin, else /dev/null
   bool pipeOutput = false;               // a pipe from its stdout, else /dev/null
   bool pipeErrors = false;               // a pipe from its stderr, else /dev/null
+  bool pipeControl = false;              // a pipe to its descriptor 3 (control())
+  bool pipeInfo = false;                 // a pipe from its descriptor 4 (info())
+  // Run inside the sandbox this plan describes, with `environment` as the
+  // sandbox's; null: as it is.
+  const SandboxPlan* sandbox = nullptr;
 };
 
 // A started program. Its process group is its own, so that Ctrl-C on the
@@ -42,7 +49,10 @@ class ChildProcess {
   int input() const { return input_; }
   int output() const { return output_; }
   int errors() const { return errors_; }
+  int control() const { return control_; }
+  int info() const { return info_; }
   void CloseInput();
+  void CloseControl();
   pid_t pid() const { return pid_; }
 
  private:
@@ -52,6 +62,8 @@ class ChildProcess {
   int input_ = -1;
   int output_ = -1;
   int errors_ = -1;
+  int control_ = -1;
+  int info_ = -1;
 };
 
 // Reads what there is to read from `fd` (non-blocking) onto `text`; false at

@@ -1,6 +1,7 @@
 // Folders on the host for kesmar-pack try: a tree listed, copied and removed, small files read, outputs written.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "kesmar_pack/try/wine/prefix_changes.h"
@@ -19,9 +20,19 @@ bool CopyTree(const std::string& from, const std::string& to, std::string* probl
 
 // Removes `path` and everything under it, never following a link (a Wine
 // prefix links to /); folders that may not be written are opened up first.
+// The walk goes through open folders (openat with O_NOFOLLOW, unlinkat),
+// never by a path looked up again, so that a process that swaps a folder
+// for a link meanwhile cannot lead it outside; it does not cross into
+// another file system.
 bool RemoveTree(const std::string& path, std::string* problem);
 
-// The whole of a file; false when it cannot be read.
+// RemoveTree with `entering` called with each folder's path just before it
+// is opened: the moment at which tests swap it for a link.
+bool RemoveTreeWatched(const std::string& path, const std::function<void(const std::string&)>& entering,
+                       std::string* problem);
+
+// The whole of a plain file, not through a link; false when it cannot be
+// read or is no plain file.
 bool ReadWholeFile(const std::string& path, std::string* text);
 
 // Whether two files hold the same bytes.

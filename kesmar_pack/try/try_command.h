@@ -15,6 +15,8 @@ struct TryRequest {
   std::string json;                 // write the facts as JSON here; empty: none
   std::string screenshot;           // at the time limit, save the virtual screen here as PNG
   bool any = false;                 // run a Windows program without a launcher payload all the same
+  bool network = false;             // the sandbox shares the host's network
+  bool noSandbox = false;           // run without bubblewrap's sandbox: not isolated
 };
 
 // Runs `request.launcher` and prints the report on `out`; problems that end

@@ -19,6 +19,8 @@
 #include "kesmar_pack/try/try_run.h"
 #include "kesmar_pack/try/screen/virtual_screen.h"
 #include "kesmar_pack/try/wine/wine_prefix.h"
+#include "kesmar_pack/try/sandbox.h"
+#include "kesmar_pack/try/work_folder.h"
 
 namespace kesmar {
 namespace {
@@ -64,6 +66,7 @@ std::string RequestProblem(const TryRequest& request, bool* isLauncher) {
   }
   problem = WineSetupProblem();
   if (problem.empty() && !request.screenshot.empty()) problem = ScreenshotProblem();
+  if (problem.empty() && !request.noSandbox) problem = SandboxProblem();
   return problem;
 }
 
@@ -84,29 +87,6 @@ int EndEarly(const TryRequest& request, TryFacts* facts, const std::string& prob
   if (OutputPathProblem(request.json).empty()) WriteJson(request, *facts, err);
   return kToolFailed;
 }
-
-// The run's own folder in $TMPDIR (or /tmp); removed with all in it when this goes.
-class WorkFolder {
- public:
-  bool Make(std::string* problem) {
-    const char* temp = ::getenv("TMPDIR");
-    std::string pattern = std::string(temp != nullptr && temp[0] == '/' ? temp : "/tmp") + "/kesmar-try-XXXXXX";
-    if (::mkdtemp(&pattern[0]) == nullptr) {
-      *problem = "cannot make a folder in " + pattern.substr(0, pattern.rfind('/')) + " (" + std::strerror(errno) + ")";
-      return false;
-    }
-    path_ = pattern;
-    return true;
-  }
-  ~WorkFolder() {
-    std::string ignored;
-    if (!path_.empty()) RemoveTree(path_, &ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // The prefix's state that a run is compared against.
 struct PrefixState {
@@ -181,8 +161,8 @@ void Compare(const PrefixState& before, const PrefixState& after, const std::str
 
 // A fresh prefix for the run, copied from the template, and its state before the run.
 bool PreparePrefix(const TryRequest& request, const WineSetting& setting, const TemplateRequest& templateRequest,
-                   TryClock::time_point deadline, PrefixTemplate* pristine, VirtualScreen* screen,
-                   PrefixState* before, std::string* problem) {
+                   const std::string& files, const SandboxPlan* sandbox, TryClock::time_point deadline,
+                   PrefixTemplate* pristine, VirtualScreen* screen, PrefixState* before, std::string* problem) {
   if (!pristine->Ready(templateRequest, deadline, problem)) return false;
   if (StopRequested()) {
     *problem = "stopped by a signal";
@@ -191,6 +171,11 @@ bool PreparePrefix(const TryRequest& request, const WineSetting& setting, const 
   if (!CopyTree(pristine->prefix(), setting.prefix, problem)) return false;
   // The copy gets a wineserver folder of its own (Debian's build names it in this file).
   ::unlink((setting.prefix + "/wineserver").c_str());
+  // Drive Z: stays the root, as in the template: in the sandbox that is the
+  // sandbox's root (the host read-only, the user's folders hidden), which
+  // Wine's \\?\unix\ paths reach whatever Z: is. Pointed elsewhere, it
+  // would make Wine drop the system fonts it registered by their Z: paths,
+  // and every run's report list that.
   if (::mkdir(setting.home.c_str(), 0700) != 0) {
     *problem = "cannot make " + setting.home + " (" + std::strerror(errno) + ")";
     return false;
@@ -199,7 +184,8 @@ bool PreparePrefix(const TryRequest& request, const WineSetting& setting, const 
     *problem = "stopped by a signal";
     return false;
   }
-  if (!request.screenshot.empty() && (!UseScreen(setting.prefix, problem) || !screen->Start(deadline, problem))) {
+  if (!request.screenshot.empty() &&
+      (!UseScreen(setting.prefix, problem) || !screen->Start(deadline, sandbox, files, problem))) {
     return false;
   }
   return ReadState(setting.prefix, before, problem);
@@ -224,6 +210,19 @@ int TryLauncher(const TryRequest& request, std::ostream& out, std::ostream& err)
                     err);
   }
   facts.wine = WineVersion(deadline);
+  facts.isolated = !request.noSandbox;
+  facts.network = request.network && facts.isolated;
+  // What the run may read of ours: the launcher and the watcher, Z:\ to Wine.
+  const std::string files = work.path() + "/files";
+  char launcherPath[PATH_MAX];
+  const std::string launcherName =
+      ::realpath(request.launcher.c_str(), launcherPath) != nullptr ? launcherPath : request.launcher;
+  const std::string launcherBase = launcherName.substr(launcherName.rfind('/') + 1);
+  if ((!request.noSandbox && (!CopyTree(launcherName, files + "/" + launcherBase, &problem) ||
+                               !CopyTree(watchProgram, files + "/kesmar-try-watch.exe", &problem))) ||
+      ::mkdir((work.path() + "/screen").c_str(), 0700) != 0) {
+    return EndEarly(request, &facts, problem.empty() ? "cannot make " + work.path() + "/screen" : problem, err);
+  }
 
   PrefixTemplate pristine;
   TemplateRequest templateRequest;
@@ -237,9 +236,19 @@ int TryLauncher(const TryRequest& request, std::ostream& out, std::ostream& err)
   if (!keep.empty() && keep[0] != '/' && ::getcwd(here, sizeof here) != nullptr) keep = std::string(here) + "/" + keep;
   setting.prefix = keep.empty() ? work.path() + "/prefix" : keep;
   setting.home = work.path() + "/home";
+  // The sandbox: the prefix, its home and the screen's dump the only folders it writes.
+  SandboxPlan sandbox;
+  sandbox.tmp = work.path() + "/tmp";
+  sandbox.writable = {setting.prefix, setting.home, work.path() + "/screen"};
+  sandbox.readOnly = {files};
+  sandbox.hidden = HiddenFolders();
+  sandbox.folder = setting.home;
+  sandbox.network = request.network;
+  const SandboxPlan* confined = request.noSandbox ? nullptr : &sandbox;
   VirtualScreen screen;
   PrefixState before;
-  if (!PreparePrefix(request, setting, templateRequest, deadline, &pristine, &screen, &before, &problem)) {
+  if (!PreparePrefix(request, setting, templateRequest, files, confined, deadline, &pristine, &screen, &before,
+                     &problem)) {
     std::string ignored;
     if (!keep.empty()) RemoveTree(keep, &ignored);
     if (TryClock::now() >= deadline) {
@@ -252,36 +261,48 @@ int TryLauncher(const TryRequest& request, std::ostream& out, std::ostream& err)
   facts.templateMade = pristine.made();
   facts.prepareSeconds = SecondsSince(start);
   setting.display = screen.display();
+  setting.authority = screen.authority();
 
   WatchedRun run;
   run.setting = setting;
-  run.watchProgram = watchProgram;
-  char launcher[PATH_MAX];
-  run.launcher = ::realpath(request.launcher.c_str(), launcher) != nullptr ? launcher : request.launcher;
-  run.workFolder = work.path();
+  // In the sandbox, the copies in the run's folder: the launcher may lie in a hidden folder.
+  run.watchProgram = confined != nullptr ? files + "/kesmar-try-watch.exe" : watchProgram;
+  run.launcher = WindowsPathOf(confined != nullptr ? files + "/" + launcherBase : launcherName);
+  run.workFolder = work.path() + "/screen";
   run.screenshot = request.screenshot;
   run.screen = request.screenshot.empty() ? nullptr : &screen;
   run.deadline = deadline;
-  RunWatched(run, &facts);
+  run.sandbox = confined;
+  const RunEnd end = RunWatched(run, &facts);
   if (!request.screenshot.empty() && !facts.reachedLimit && facts.screenshotNote.empty()) {
     facts.screenshotNote = "none: the run ended before the time limit";
   }
 
-  const bool stopped = StopWine(setting, TryClock::now() + std::chrono::seconds(30));
+  // In a sandbox Wine has stopped with it; without one it is stopped now.
+  const bool stopped =
+      end == RunEnd::kWineRunning ? StopWine(setting, TryClock::now() + std::chrono::seconds(30)) : end == RunEnd::kStopped;
+  // A prefix under a process that still runs is not removed but kept, and named.
+  const bool left = end == RunEnd::kLeftRunning || (end == RunEnd::kWineRunning && !stopped);
   screen.Stop();
   PrefixState after;
   if (!stopped) {
-    facts.problem = "Wine did not stop within 30 s; its processes were left to the prefix's wineserver";
+    facts.problem = end == RunEnd::kKilled
+                        ? "Wine did not stop within 30 s; its sandbox was ended with everything in it"
+                        : "Wine did not stop within 30 s; its processes were left running";
   } else if (!ReadState(setting.prefix, &after, &problem)) {
     facts.problem = problem;
   } else if (facts.started) {
     Compare(before, after, setting.prefix, pristine, &facts);
   }
   if (stopped) RemoveServerFolder(setting.prefix);
-  if (keep.empty()) {
-    if (!RemoveTree(setting.prefix, &problem) && facts.problem.empty()) facts.problem = problem;
-  } else {
+  if (!keep.empty()) {
     facts.keptPrefix = keep;
+  } else if (left) {
+    work.Keep();
+    facts.keptPrefix = setting.prefix;
+    facts.problem += "; the prefix was kept, not removed under them";
+  } else if (!RemoveTree(setting.prefix, &problem) && facts.problem.empty()) {
+    facts.problem = problem;
   }
   facts.totalSeconds = SecondsSince(start);
 

@@ -4,8 +4,11 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "kesmar_pack/commands/payload_file.h"
 #include "kesmar_pack/try/file_tree.h"
+#include "kesmar_pack/try/sandbox.h"
 #include "kesmar_pack/try/temp_watch.h"
 #include "kesmar_pack/try/watcher/watch_protocol.h"
 
@@ -47,18 +50,71 @@ std::string Shown(const std::string& line) {
   return "\"" + (shown.size() <= 80 ? shown : shown.substr(0, 77) + "...") + "\"";
 }
 
+// The sandbox's first program: it runs wine with the watcher, on the
+// channel's pipes, and then stops Wine in the sandbox so that the prefix is
+// saved. A line on descriptor 3 (try's control pipe) ends the watcher
+// before its time. Nothing else of it writes to the channel.
+constexpr char kSandboxedRun[] =
+    "exec 5<&0\n"
+    "\"$@\" <&5 5<&- 3<&- 4>&- &\n"
+    "run=$!\n"
+    "exec 5<&- 4>&-\n"
+    "{ read -r _ <&3 && kill -KILL \"$run\"; } >/dev/null 2>&1 &\n"
+    "wait \"$run\"\n"
+    "code=$?\n"
+    "exec 3<&-\n"
+    "wineserver -k >/dev/null 2>&1\n"
+    "wineserver -w >/dev/null 2>&1\n"
+    "exit \"$code\"\n";
+
+// How long Wine may take to stop in the sandbox before it is killed with it.
+constexpr auto kStopTime = std::chrono::seconds(30);
+
+// Asks the sandbox to end the watcher, if it runs still, and waits for
+// Wine to stop in it; kills the sandbox when that takes too long, and
+// checks that nothing of it is left.
+RunEnd EndSandbox(ChildProcess* watch, const std::string& info, const std::function<void()>& drain) {
+  if (!watch->Ended(nullptr) && watch->control() >= 0) {
+    const ssize_t wrote = ::write(watch->control(), "stop\n", 5);
+    (void)wrote;
+  }
+  watch->CloseControl();
+  const TryClock::time_point until = TryClock::now() + kStopTime;
+  while (!watch->Ended(nullptr) && TryClock::now() < until) {
+    drain();
+    ::usleep(50000);
+  }
+  RunEnd end = watch->Ended(nullptr) ? RunEnd::kStopped : RunEnd::kKilled;
+  // bubblewrap dies, its init with it, and the kernel ends the rest of the PID namespace.
+  watch->Kill();
+  const uint64_t pidNamespace = PidNamespaceOf(info);
+  if (pidNamespace == 0) return end == RunEnd::kStopped ? end : RunEnd::kLeftRunning;
+  for (int i = 0; i < 100 && !ProcessesIn(pidNamespace).empty(); ++i) ::usleep(50000);
+  return ProcessesIn(pidNamespace).empty() ? end : RunEnd::kLeftRunning;
+}
+
 }  // namespace
 
-void RunWatched(const WatchedRun& run, TryFacts* facts) {
+RunEnd RunWatched(const WatchedRun& run, TryFacts* facts) {
   ChildOptions options;
-  options.argv = {"wine", run.watchProgram, WindowsPathOf(run.launcher)};
+  options.argv = {"wine", run.watchProgram, run.launcher};
   options.environment = WineEnvironment(run.setting);
+  if (run.sandbox != nullptr) {
+    options.argv.insert(options.argv.begin(), {"/bin/sh", "-c", kSandboxedRun, "sh"});
+    // Of the caller's variables only those Wine needs go in; /tmp is the sandbox's own.
+    std::vector<std::string> own = {"HOME=" + run.setting.home, "TMPDIR=/tmp"};
+    if (!run.setting.display.empty()) own.push_back("DISPLAY=" + run.setting.display);
+    if (!run.setting.authority.empty()) own.push_back("XAUTHORITY=" + run.setting.authority);
+    options.environment = NamedEnvironment(options.environment, own);
+    options.sandbox = run.sandbox;
+    options.pipeControl = options.pipeInfo = true;
+  }
   options.pipeInput = options.pipeOutput = options.pipeErrors = true;
   ChildProcess watch;
-  std::string problem;
+  std::string problem, info;
   if (!watch.Start(options, &problem)) {
     facts->problem = problem;
-    return;
+    return run.sandbox != nullptr ? RunEnd::kStopped : RunEnd::kWineRunning;
   }
   TempFolderWatch temp;
   std::string output, errors;
@@ -119,6 +175,8 @@ void RunWatched(const WatchedRun& run, TryFacts* facts) {
     std::string more;
     ReadAvailable(watch.errors(), &more);
     errors += more.substr(0, errors.size() < kKeptErrors ? kKeptErrors - errors.size() : 0);
+    // bubblewrap says once which namespaces it made.
+    if (watch.info() >= 0 && info.size() < 4096) ReadAvailable(watch.info(), &info);
   };
   int status = 0;
   for (;;) {
@@ -153,7 +211,19 @@ void RunWatched(const WatchedRun& run, TryFacts* facts) {
       break;
     }
   }
-  watch.Kill();
+  RunEnd end = RunEnd::kWineRunning;
+  if (run.sandbox == nullptr) {
+    watch.Kill();
+  } else {
+    // What comes on the channel now is read and dropped: the watcher has had its say.
+    std::string late;
+    end = EndSandbox(&watch, info, [&] {
+      ReadAvailable(watch.output(), &late);
+      late.clear();
+      readErrors();
+      temp.Read();
+    });
+  }
   temp.Read();
   temp.Finish();
   if (!temp.extractionFolder().empty()) {
@@ -169,6 +239,7 @@ void RunWatched(const WatchedRun& run, TryFacts* facts) {
     const std::string said = FirstLine(errors);
     facts->problem = "kesmar-try-watch.exe ended before the run did" + (said.empty() ? "" : ": " + said);
   }
+  return end;
 }
 
 }  // namespace kesmar

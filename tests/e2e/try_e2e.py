@@ -7,9 +7,12 @@ Wine, and the report and its JSON held against what the launcher's setup program
 SETUP_PROGRAM is tests/e2e/try_setup_program.c built for Windows; CACHE keeps
 try's template prefix between runs of this test.
 """
+import glob
 import json
 import os
 import shutil
+import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -153,8 +156,10 @@ wizard = make_launcher("wizard", {"install.txt": "install\n", "wizard.txt": "wai
 corrupt = corrupt_launcher()
 sample_report = os.path.join(WORK, "sample-report.txt")
 
-# The sample launcher, its setup program's report sent outside the prefix.
-proc, facts, _ = run_try("sample", sample, env=dict(ENV, KESMAR_SAMPLE_REPORT=windows(sample_report)))
+# The sample launcher, its setup program's report sent outside the prefix: only without the sandbox,
+# which keeps both the variable and the host's folders from the run.
+proc, facts, _ = run_try("sample", sample, "--no-sandbox", env=dict(ENV, KESMAR_SAMPLE_REPORT=windows(sample_report)))
+check(facts["isolated"] is False and "the run was not isolated" in proc.stdout, "sample: isolation %s" % facts["isolated"])
 check(proc.returncode == 0, "sample: exit %d" % proc.returncode)
 check_same_facts("sample", proc.stdout, facts)
 seen = open(sample_report, "rb").read().decode("latin-1")
@@ -250,6 +255,77 @@ proc, facts, _ = run_try("bare-any", SETUP_PROGRAM, "--any")
 check(proc.returncode == 1 and facts["isLauncher"] is False and facts["exitCode"] == 0 and
       facts["problems"] == ["it is no launcher: it carries no launcher payload (run with --any)"],
       "bare-any: exit %d, %s" % (proc.returncode, facts["problems"]))
+
+# Setup programs that mean harm, each run in try's sandbox, with what must not happen on the host.
+listener = socket.socket()
+listener.bind(("127.0.0.1", 0))
+listener.listen(4)
+listener.setblocking(False)
+port = listener.getsockname()[1]
+churn = sorted(glob.glob(os.path.join(CACHE, "kesmar-pack", "wine-*", "churn")))
+template = {path: open(path, "rb").read() for path in churn}
+escaped = os.path.join(WORK, "escaped.txt")
+unix = "\\\\?\\unix" + escaped.replace("/", "\\")
+SECRET = "kesmar-e2e-s3cret"
+
+
+def lingering():
+    return [pid for pid in filter(str.isdigit, os.listdir("/proc"))
+            if b"6301" in open("/proc/%s/cmdline" % pid, "rb").read().split(b"\0")[1:2]] \
+        if os.path.isdir("/proc") else []
+
+
+def connected():
+    try:
+        listener.accept()[0].close()
+        return True
+    except BlockingIOError:
+        return False
+
+
+hostile = [
+    # name, the file that makes it hostile, what must not be on the host afterwards
+    ("escapes", {"escape.txt": "%s\n%s\n" % (windows(escaped), unix)},
+     lambda facts: not os.path.exists(escaped), "a file written through Z: or \\\\?\\unix"),
+    ("reads-secret", {"secret.txt": "KESMAR_E2E_SECRET\n"},
+     lambda facts: "C:\\ProgramData\\leak-.txt" in facts["files"]["created"] and SECRET not in json.dumps(facts),
+     "a variable of try's environment read"),
+    ("poisons", {"append.txt": "".join("\\\\?\\unix%s\n" % p.replace("/", "\\") for p in churn)},
+     lambda facts: {p: open(p, "rb").read() for p in churn} == template and template, "the template changed"),
+    ("lingers", {"linger.txt": "Z:\\bin\\sleep 6301\n\\\\?\\unix\\bin\\sleep 6301\n"},
+     lambda facts: not lingering(), "a Linux program left running"),
+    ("connects", {"connect.txt": "%d\n" % port}, lambda facts: not connected(), "a connection to 127.0.0.1"),
+]
+hostile_env = dict(ENV, KESMAR_E2E_SECRET=SECRET)
+for name, files, unharmed, harm in hostile:
+    proc, facts, _ = run_try(name, make_launcher(name, files), env=hostile_env)
+    check(facts is not None and facts["isolated"] is True and facts["setupProgram"] and
+          facts["setupProgram"]["exitCode"] == 0, "%s: did not run in the sandbox: %s" % (name, facts))
+    check(facts is not None and unharmed(facts), "%s: %s" % (name, harm))
+# Without the sandbox the same setup programs do harm: the rows above can fail.
+proc, facts, _ = run_try("escapes-unconfined", os.path.join(WORK, "escapes.exe"), "--no-sandbox")
+check(os.path.exists(escaped), "escapes-unconfined: the unconfined run wrote no file through Z:")
+for pid in lingering():
+    os.kill(int(pid), signal.SIGKILL)
+
+# try killed with SIGKILL mid-run: nothing of the run keeps running, and the next run takes its prefix away.
+waiting = os.path.join(WORK, "wizard.exe")
+killed = subprocess.Popen([PACK, "try", waiting, "--timeout", "120"], env=ENV, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL)
+deadline = time.monotonic() + 120
+while time.monotonic() < deadline and not any(
+        b"KesmarSetup.exe" in open("/proc/%s/cmdline" % pid, "rb").read()
+        for pid in wine_processes() if os.path.exists("/proc/%s/cmdline" % pid)):
+    time.sleep(0.2)
+check(wine_processes() != [], "killed: the run never started")
+killed.send_signal(signal.SIGKILL)
+killed.wait()
+deadline = time.monotonic() + 10
+while time.monotonic() < deadline and wine_processes():
+    time.sleep(0.1)
+check(wine_processes() == [], "killed: processes outlived try: %s" % wine_processes())
+check(os.listdir(TMP) != [], "killed: the dead try's prefix is not there to be taken away")
+run_try("after-killed", sample)
 
 print("try end to end: %d failed" % len(failures))
 sys.exit(1 if failures else 0)

@@ -7,7 +7,14 @@
  *                runtime's streams, the console, Unix descriptors 0 to 2 by system call), then a line cut short;
  *                starts a copy of itself that writes them again once this one has ended; exits 5
  *   stdin.txt    reads its standard input (handle and Unix descriptor 0) to the end, then waits for ever
+ *   Hostile ones, each line of the file a target:
+ *   escape.txt   writes a file at each Windows path it names (Z:\..., \\?\unix\...)
+ *   secret.txt   creates C:\ProgramData\leak-VALUE.txt, VALUE that of the variable each line names
+ *   append.txt   appends a line to each file it names (the template's list of Wine's changes)
+ *   linger.txt   starts each command line it holds (a Linux program, by drive Z: or \\?\unix) and does not wait
+ *   connect.txt  connects to each port on 127.0.0.1 it names, and sends a byte
  * Without any it exits 0 at once. */
+#include <winsock2.h>
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -84,6 +91,75 @@ static void ReadToTheEnd(void) {
   }
 }
 
+/* Calls `act` with each line of the file beside the program named `name`; false when there is none. */
+static int EachLine(const char* name, void (*act)(const char* line)) {
+  char path[MAX_PATH], line[1024];
+  if (!Beside(name)) return 0;
+  GetModuleFileNameA(NULL, path, MAX_PATH);
+  strcpy(strrchr(path, '\\') + 1, name);
+  FILE* file = fopen(path, "r");
+  if (!file) return 0;
+  while (fgets(line, sizeof line, file)) {
+    line[strcspn(line, "\r\n")] = 0;
+    if (line[0]) act(line);
+  }
+  fclose(file);
+  return 1;
+}
+
+static void WriteTo(const char* target) {
+  HANDLE file = CreateFileA(target, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  DWORD written = 0;
+  if (file != INVALID_HANDLE_VALUE) {
+    WriteFile(file, "escaped\r\n", 9, &written, NULL);
+    CloseHandle(file);
+  }
+}
+
+static void Leak(const char* variable) {
+  char value[256] = "", path[MAX_PATH];
+  GetEnvironmentVariableA(variable, value, sizeof value);
+  snprintf(path, sizeof path, "C:\\ProgramData\\leak-%s.txt", value);
+  WriteTo(path);
+}
+
+static void Append(const char* target) {
+  HANDLE file = CreateFileA(target, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
+  DWORD written = 0;
+  if (file != INVALID_HANDLE_VALUE) {
+    WriteFile(file, "+ C:\\poisoned\n", 14, &written, NULL);
+    CloseHandle(file);
+  }
+}
+
+static void Linger(const char* command) {
+  char line[1024];
+  STARTUPINFOA startup;
+  PROCESS_INFORMATION started;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  snprintf(line, sizeof line, "%s", command);
+  if (CreateProcessA(NULL, line, NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL, &startup, &started)) {
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+  }
+}
+
+static void Connect(const char* port) {
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return;
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  struct sockaddr_in to;
+  ZeroMemory(&to, sizeof to);
+  to.sin_family = AF_INET;
+  to.sin_port = htons((u_short)atoi(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (s != INVALID_SOCKET && connect(s, (struct sockaddr*)&to, sizeof to) == 0) send(s, "x", 1, 0);
+  if (s != INVALID_SOCKET) closesocket(s);
+  WSACleanup();
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR arguments, int show) {
   (void)previous, (void)show;
   /* The copy that forges once its parent has ended: "--forge-after PID". */
@@ -96,6 +172,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR arguments, int 
     return 0;
   }
   if (Beside("install.txt") && !Install()) return 1;
+  EachLine("escape.txt", WriteTo);
+  EachLine("secret.txt", Leak);
+  EachLine("append.txt", Append);
+  EachLine("linger.txt", Linger);
+  EachLine("connect.txt", Connect);
   if (Beside("crash.txt")) __builtin_trap();
   if (Beside("forge.txt")) {
     char self[MAX_PATH], command[MAX_PATH + 64];

@@ -34,7 +34,8 @@ for member in $(ar t "$deb"); do
     fail "$member differs between two builds: $(diff <(dpkg-deb -c "$deb") <(dpkg-deb -c "$again") | head -6)"
 done
 dpkg-deb -f "$deb" Depends | grep -q 'libc6' || fail "Depends lacks what dpkg-shlibdeps finds: $(dpkg-deb -f "$deb" Depends)"
-[ "$(dpkg-deb -f "$deb" Recommends)" = wine ] || fail "Recommends: $(dpkg-deb -f "$deb" Recommends), not wine"
+[ "$(dpkg-deb -f "$deb" Recommends)" = "wine, bubblewrap" ] ||
+  fail "Recommends: $(dpkg-deb -f "$deb" Recommends), not wine, bubblewrap"
 dpkg-deb -f "$deb" Suggests | grep -q 'xvfb' || fail "Suggests lacks xvfb: $(dpkg-deb -f "$deb" Suggests)"
 lintian "$deb" > lintian.log 2>&1 || true
 ! grep -q '^E: ' lintian.log || fail "lintian: $(grep '^E: ' lintian.log | head -3)"
@@ -53,7 +54,16 @@ PATH=/nonexistent "$tool" verify Setup.exe > verify.txt || fail "verify: $(cat v
 PATH=/nonexistent "$tool" list Setup.exe | grep -q '^KesmarSetup.exe ' || fail "list shows no KesmarSetup.exe"
 
 report="$work/report.txt"
-KESMAR_SAMPLE_REPORT="Z:${report//\//\\}" XDG_CACHE_HOME=$try_cache "$tool" try Setup.exe --timeout 120 > try.txt ||
-  fail "kesmar-pack try exited $?: $(cat try.txt)"
+# Without the sandbox, the setup program inside sends its report out through Z:.
+KESMAR_SAMPLE_REPORT="Z:${report//\//\\}" XDG_CACHE_HOME=$try_cache "$tool" try Setup.exe --timeout 120 --no-sandbox \
+  > try.txt || fail "kesmar-pack try exited $?: $(cat try.txt)"
 [ -f "$report" ] || fail "the setup program inside did not run"
+# In the sandbox, neither the variable nor the host's folders reach it: its report stays in the temporary folder.
+rm -f "$report"
+status=0
+KESMAR_SAMPLE_REPORT="Z:${report//\//\\}" XDG_CACHE_HOME=$try_cache "$tool" try Setup.exe --timeout 120 > sandboxed.txt ||
+  status=$?
+[ $status = 1 ] && [ ! -e "$report" ] && grep -q '^  sandbox  *bubblewrap: the host read-only, no network$' sandboxed.txt &&
+  grep -q '^  result  *failed: it left files in the temporary folder$' sandboxed.txt ||
+  fail "kesmar-pack try in its sandbox exited $status: $(cat sandboxed.txt)"
 echo "package: $(basename "$deb") lintian-clean, the same bytes when built again, its launcher equals the build's and runs under its try"

@@ -38,6 +38,8 @@ struct TryFacts {
   bool isLauncher = true;  // it carries a launcher's payload; false: run with --any all the same
   bool refused = false;    // refused before anything ran (problem says why)
   std::string wine;      // wine --version
+  bool isolated = false;   // the run went in bubblewrap's sandbox
+  bool network = false;    // with the host's network (--network)
   int timeLimit = 0;     // seconds, for the whole run
   double prepareSeconds = 0;
   bool templateMade = false;  // the template prefix was made by this run

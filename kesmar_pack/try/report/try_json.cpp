@@ -98,6 +98,8 @@ std::string FormatTryJson(const TryFacts& facts) {
   json += "  \"launcher\": " + Text(facts.launcher) + ",\n";
   json += "  \"isLauncher\": " + Bool(facts.isLauncher) + ",\n";
   json += "  \"wine\": " + Text(facts.wine) + ",\n";
+  json += "  \"isolated\": " + Bool(facts.isolated) + ",\n";
+  json += "  \"network\": " + Bool(facts.network) + ",\n";
   json += "  \"timeLimitSeconds\": " + std::to_string(facts.timeLimit) + ",\n";
   json += "  \"prepareSeconds\": " + Seconds(facts.prepareSeconds) + ",\n";
   json += "  \"totalSeconds\": " + Seconds(facts.totalSeconds) + ",\n";

@@ -271,6 +271,11 @@ std::string FormatTryReport(const TryFacts& facts) {
             ", a new prefix ready after " +
             ShownSeconds(facts.prepareSeconds) + " s" + (facts.templateMade ? " (its template made and kept)" : "") +
             "\n";
+  report += Label("sandbox") +
+            (!facts.isolated ? "none (--no-sandbox): the run was not isolated from this machine"
+             : facts.network ? "bubblewrap, with this machine's network (--network)"
+                             : "bubblewrap: the host read-only, no network") +
+            "\n";
   report += Label("launcher") + LauncherLine(facts) + "\n";
   if (facts.started) {
     if (facts.extractionFolder.empty()) {

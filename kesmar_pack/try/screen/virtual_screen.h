@@ -10,6 +10,10 @@ namespace kesmar {
 // Why a screenshot cannot be had here, naming what to install; empty when it can.
 std::string ScreenshotProblem();
 
+// One entry of an X authority file: MIT-MAGIC-COOKIE-1 `cookie` for display
+// `number` on any host (FamilyWild), as Xvfb's -auth and XAUTHORITY read it.
+std::string XauthorityEntry(const std::string& number, const std::string& cookie);
+
 class VirtualScreen {
  public:
   VirtualScreen() = default;
@@ -17,10 +21,16 @@ class VirtualScreen {
   VirtualScreen(const VirtualScreen&) = delete;
   VirtualScreen& operator=(const VirtualScreen&) = delete;
 
-  // Starts Xvfb on a display number that is free, 1024x768 in true colour.
-  bool Start(TryClock::time_point deadline, std::string* problem);
+  // Starts Xvfb on a display number that is free, 1024x768 in true colour,
+  // in `sandbox` when one is given, no TCP. Only a client that holds the
+  // cookie, which goes into `authFolder` (which only the run's user may
+  // enter) as "Xauthority", may connect.
+  bool Start(TryClock::time_point deadline, const SandboxPlan* sandbox, const std::string& authFolder,
+             std::string* problem);
   // ":N", once started.
   const std::string& display() const { return display_; }
+  // XAUTHORITY for the screen's clients.
+  const std::string& authority() const { return authority_; }
   // The whole screen as a PNG file's bytes; `workFolder` takes xwd's dump meanwhile.
   bool Capture(const std::string& workFolder, TryClock::time_point deadline, std::string* png, std::string* problem);
   void Stop();
@@ -28,6 +38,8 @@ class VirtualScreen {
  private:
   ChildProcess server_;
   std::string display_;
+  std::string authority_;
+  const SandboxPlan* sandbox_ = nullptr;
   bool running_ = false;
 };
 

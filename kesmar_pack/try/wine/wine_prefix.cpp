@@ -84,7 +84,7 @@ std::string FindTryWatch(std::string* looked) {
 }
 
 std::vector<std::string> WineEnvironment(const WineSetting& setting) {
-  static const char* const kDropped[] = {"WINEPREFIX=", "WINEDEBUG=", "WINEDLLOVERRIDES=", "DISPLAY=",
+  static const char* const kDropped[] = {"WINEPREFIX=", "WINEDEBUG=", "WINEDLLOVERRIDES=", "DISPLAY=", "XAUTHORITY=",
                                          "WAYLAND_DISPLAY=", "HOME=", "XDG_CONFIG_HOME=", "XDG_DATA_HOME=",
                                          "XDG_CACHE_HOME=", "XDG_STATE_HOME=", "XDG_CONFIG_DIRS=", "XDG_DATA_DIRS="};
   std::vector<std::string> environment;
@@ -102,6 +102,7 @@ std::vector<std::string> WineEnvironment(const WineSetting& setting) {
   environment.push_back(std::string("WINEDLLOVERRIDES=") + (overrides != nullptr ? overrides : "mscoree,mshtml=") +
                         ";winemenubuilder.exe=d");
   if (!setting.display.empty()) environment.push_back("DISPLAY=" + setting.display);
+  if (!setting.authority.empty()) environment.push_back("XAUTHORITY=" + setting.authority);
   return environment;
 }
 

@@ -24,6 +24,7 @@ struct WineSetting {
   std::string prefix;   // WINEPREFIX
   std::string home;     // HOME: a folder of the run's own, so that no link in the prefix leads into the user's
   std::string display;  // DISPLAY; empty: none, headless
+  std::string authority;  // XAUTHORITY, the screen's cookie; empty: none
 };
 
 // The environment for Wine in `setting`: ours, without the display and the

@@ -200,8 +200,8 @@ TEST(WinePrefix, EnvironmentAndPaths) {
   {
     ScopedVariable display("DISPLAY", ":7"), data("XDG_DATA_HOME", "/home/me/.local/share"),
         overrides("WINEDLLOVERRIDES", nullptr);
-    environment = WineEnvironment({"/p", "/h", ""});
-    onScreen = WineEnvironment({"/p", "/h", ":3"});
+    environment = WineEnvironment({"/p", "/h", "", ""});
+    onScreen = WineEnvironment({"/p", "/h", ":3", ""});
   }
   auto has = [](const std::vector<std::string>& all, const std::string& entry) {
     return std::find(all.begin(), all.end(), entry) != all.end();
