@@ -84,6 +84,18 @@ std::vector<std::string> HiddenFolders() {
   return hidden;
 }
 
+void ShowProgramFolders(const std::vector<std::string>& programs, SandboxPlan* plan) {
+  for (const std::string& program : programs) {
+    const size_t slash = program.rfind('/');
+    if (program.empty() || program[0] != '/' || slash == 0 || slash == std::string::npos) continue;
+    const std::string folder = program.substr(0, slash);
+    bool covered = Under(folder, "/tmp");
+    for (const std::string& hidden : plan->hidden) covered = covered || Under(folder, hidden);
+    for (const std::string& shown : plan->readOnly) covered = covered && folder != shown;
+    if (covered) plan->readOnly.push_back(folder);
+  }
+}
+
 std::vector<std::string> NamedEnvironment(const std::vector<std::string>& caller,
                                           const std::vector<std::string>& set) {
   static const char* const kNamed[] = {"PATH", "LANG", "LANGUAGE", "TZ", "TZDIR", "USER", "LOGNAME"};

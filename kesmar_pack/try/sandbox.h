@@ -30,6 +30,12 @@ std::vector<std::string> SandboxArguments(const SandboxPlan& plan);
 // always replaced by the run's own.
 std::vector<std::string> HiddenFolders();
 
+// Adds to `plan->readOnly` the folder of each of `programs` (full paths)
+// that the plan would hide or cover with the run's /tmp, so that the Wine
+// the caller's PATH names is the one that runs in the sandbox; read-only,
+// and that folder alone.
+void ShowProgramFolders(const std::vector<std::string>& programs, SandboxPlan* plan);
+
 // Of `caller` (NAME=value entries), the named variables a run of Wine needs
 // (PATH, the locale, the time zone, the user's name, WINE*), then `set`,
 // which take the place of any of the same name. Nothing else of the caller

@@ -242,6 +242,7 @@ int TryLauncher(const TryRequest& request, std::ostream& out, std::ostream& err)
   sandbox.writable = {setting.prefix, setting.home, work.path() + "/screen"};
   sandbox.readOnly = {files};
   sandbox.hidden = HiddenFolders();
+  ShowProgramFolders({FindInPath("wine"), FindInPath("wineserver")}, &sandbox);
   sandbox.folder = setting.home;
   sandbox.network = request.network;
   const SandboxPlan* confined = request.noSandbox ? nullptr : &sandbox;

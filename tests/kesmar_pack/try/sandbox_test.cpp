@@ -81,6 +81,18 @@ TEST(SandboxPolicy, HidesTheCallersFoldersThatExistOnce) {
   EXPECT_EQ(std::count(hidden.begin(), hidden.end(), "/root"), fs::is_directory("/root") ? 1 : 0);
 }
 
+// A Wine the caller's PATH finds in a folder the plan hides or covers with
+// the run's /tmp is shown there, read-only, that folder alone, once.
+TEST(SandboxPolicy, ShowsTheFolderOfAWineItWouldHide) {
+  SandboxPlan plan;
+  plan.hidden = {"/home", "/srv/me"};
+  plan.readOnly = {"/w/files"};
+  ShowProgramFolders({"/usr/bin/wine", "/home/me/wine/bin/wine", "/home/me/wine/bin/wineserver",
+                      "/tmp/ci/build/stand-in/wine", "/srv/mine/wine", ""},
+                     &plan);
+  EXPECT_EQ(plan.readOnly, (Args{"/w/files", "/home/me/wine/bin", "/tmp/ci/build/stand-in"}));
+}
+
 TEST(SandboxPolicy, PassesOnlyNamedVariables) {
   const Args caller = {"PATH=/usr/bin", "HOME=/home/me", "CI_DEPLOY_TOKEN=s3cret", "LD_PRELOAD=/x.so",
                        "LC_ALL=C", "WINEDEBUG=+file", "SSH_AUTH_SOCK=/run/agent", "DISPLAY=:0",

@@ -81,7 +81,8 @@ class TrySandbox : public ::testing::Test {
     const std::string missing = SandboxProblem();
     if (!missing.empty()) GTEST_SKIP() << missing;
     root_ = dir_.path();
-    // The stand-in must be where the sandbox can see it: beside kesmar-pack, not in /tmp.
+    // The stand-in lies beside kesmar-pack, wherever the build is: the sandbox
+    // shows the folder of the wine that PATH finds, if it would hide it.
     bin_ = fs::path(KESMAR_PACK_PROGRAM).parent_path() / ("try-sandbox-bin-" + std::to_string(::getpid()));
     fs::create_directories(bin_);
     std::ofstream(bin_ / "wineserver") << "#!/bin/sh\nexit 0\n";
