@@ -7,14 +7,8 @@
  *                runtime's streams, the console, Unix descriptors 0 to 2 by system call), then a line cut short;
  *                starts a copy of itself that writes them again once this one has ended; exits 5
  *   stdin.txt    reads its standard input (handle and Unix descriptor 0) to the end, then waits for ever
- *   Hostile ones, each line of the file a target:
- *   escape.txt   writes a file at each Windows path it names (Z:\..., \\?\unix\...)
- *   secret.txt   creates C:\ProgramData\leak-VALUE.txt, VALUE that of the variable each line names
- *   append.txt   appends a line to each file it names (the template's list of Wine's changes)
- *   linger.txt   starts each command line it holds (a Linux program, by drive Z: or \\?\unix) and does not wait
- *   connect.txt  connects to each port on 127.0.0.1 it names, and sends a byte
+ *   escape.txt   writes a file at each Windows path it names, one a line (Z:\..., \\?\unix\...)
  * Without any it exits 0 at once. */
-#include <winsock2.h>
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -116,50 +110,6 @@ static void WriteTo(const char* target) {
   }
 }
 
-static void Leak(const char* variable) {
-  char value[256] = "", path[MAX_PATH];
-  GetEnvironmentVariableA(variable, value, sizeof value);
-  snprintf(path, sizeof path, "C:\\ProgramData\\leak-%s.txt", value);
-  WriteTo(path);
-}
-
-static void Append(const char* target) {
-  HANDLE file = CreateFileA(target, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
-  DWORD written = 0;
-  if (file != INVALID_HANDLE_VALUE) {
-    WriteFile(file, "+ C:\\poisoned\n", 14, &written, NULL);
-    CloseHandle(file);
-  }
-}
-
-static void Linger(const char* command) {
-  char line[1024];
-  STARTUPINFOA startup;
-  PROCESS_INFORMATION started;
-  ZeroMemory(&startup, sizeof startup);
-  startup.cb = sizeof startup;
-  snprintf(line, sizeof line, "%s", command);
-  if (CreateProcessA(NULL, line, NULL, NULL, FALSE, DETACHED_PROCESS, NULL, NULL, &startup, &started)) {
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
-  }
-}
-
-static void Connect(const char* port) {
-  WSADATA data;
-  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return;
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  struct sockaddr_in to;
-  ZeroMemory(&to, sizeof to);
-  to.sin_family = AF_INET;
-  to.sin_port = htons((u_short)atoi(port));
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (s != INVALID_SOCKET && connect(s, (struct sockaddr*)&to, sizeof to) == 0) send(s, "x", 1, 0);
-  if (s != INVALID_SOCKET) closesocket(s);
-  WSACleanup();
-}
-
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR arguments, int show) {
   (void)previous, (void)show;
   /* The copy that forges once its parent has ended: "--forge-after PID". */
@@ -173,10 +123,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR arguments, int 
   }
   if (Beside("install.txt") && !Install()) return 1;
   EachLine("escape.txt", WriteTo);
-  EachLine("secret.txt", Leak);
-  EachLine("append.txt", Append);
-  EachLine("linger.txt", Linger);
-  EachLine("connect.txt", Connect);
   if (Beside("crash.txt")) __builtin_trap();
   if (Beside("forge.txt")) {
     char self[MAX_PATH], command[MAX_PATH + 64];
